@@ -1,0 +1,40 @@
+// The module's only export. It builds no module object itself: it hands the backend
+// a registration block and returns the module the backend builds from the tables.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "module/exports_table.hpp"
+#include "module/type_context.hpp"
+
+namespace {
+
+constexpr char qualified_name[] = "vantrel.mkl.tessivec";
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_tessivec(void) {
+    using namespace tessivec::module;
+
+    // Lives only during the registration call; the backend copies what it keeps.
+    void* registration_block[4] = {
+        const_cast<char*>(qualified_name),
+        reinterpret_cast<void*>(protocol_version),
+        exports_table,
+        const_cast<_cffi_type_context_s*>(&type_context),
+    };
+
+    PyObject* backend = PyImport_ImportModule("_cffi_backend");
+    if (backend == nullptr) {
+        return nullptr;
+    }
+    PyObject* block_address = PyLong_FromVoidPtr(registration_block);
+    if (block_address == nullptr) {
+        Py_DECREF(backend);
+        return nullptr;
+    }
+    PyObject* module = PyObject_CallMethod(backend, "_init_cffi_1_0_external_module", "O",
+                                           block_address);
+    Py_DECREF(block_address);
+    Py_DECREF(backend);
+    return module;
+}
