@@ -9,8 +9,8 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
-from c_types import Array, Function, Pointer, Primitive, Record, sort_key
-from catalogue import RECORDS, TYPE_NAMES, offered_functions
+from .c_types import Array, Function, Pointer, Primitive, Record, sort_key
+from .functions import RECORDS, TYPE_NAMES, offered_functions
 
 # Operation codes of the type table's words, as the backend numbers them.
 OP_PRIMITIVE = 1

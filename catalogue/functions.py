@@ -14,8 +14,19 @@ from __future__ import annotations
 from dataclasses import dataclass
 from functools import cached_property
 
-from c_types import (CHAR, DOUBLE, FLOAT, INT, LONGLONG, UINT, VOID, Array,
-                     Function, Pointer, Record)
+from .c_types import (
+    CHAR,
+    DOUBLE,
+    FLOAT,
+    INT,
+    LONGLONG,
+    UINT,
+    VOID,
+    Array,
+    Function,
+    Pointer,
+    Record,
+)
 
 # --- records the runtime shares with its callers -------------------------------------
 
@@ -242,7 +253,8 @@ def _math_functions():
             forms = (False,) if base in PACK_UNPACK_BASES else (False, True)
             for with_mode in forms:
                 mixed = ("vm" if with_mode else "v") + letter + base
-                roles = (("n", "count"),) + FAMILIES[family] + ((("mode", "mode"),) if with_mode else ())
+                mode = (("mode", "mode"),) if with_mode else ()
+                roles = (("n", "count"),) + FAMILIES[family] + mode
                 for spelling in SPELLINGS:
                     by_ref = spelling != "value"
                     params = tuple(Parameter(name, role, _math_param_type(role, precision, by_ref))

@@ -1,0 +1,53 @@
+"""Valid arguments for any offered function, built from its parameter roles."""
+
+from vantrel.mkl._catalogue.functions import PRECISIONS
+
+HIGH_ACCURACY = 0x2  # the runtime's mode value for high accuracy
+
+
+def element_values(type_name: str, n: int, shift: float = 0.0):
+    """Inputs from 1/8 to 13/8: mostly inside each function's domain, some past 1."""
+    reals = [0.125 + shift + 1.5 * i / max(n, 1) for i in range(n)]
+    if type_name.startswith("MKL_Complex"):
+        return [(x, 0.5 - x / 2) for x in reals]
+    return reals
+
+
+class Arguments:
+    """The arguments of one call, and the arrays it writes."""
+
+    def __init__(self, ffi, function, n=4):
+        self.outputs = []
+        self.inputs = 0
+        self.values = [self._argument(ffi, function, p, n) for p in function.params]
+
+    def _argument(self, ffi, function, parameter, n):
+        role, by_ref = parameter.role, function.by_reference
+        precision = PRECISIONS.get(function.letter)
+        element = precision.element.spelling if precision else None
+        real = precision.real.spelling if precision else None
+        if role in ("count", "increment"):
+            value = n if role == "count" else 1
+            return ffi.new("int *", value) if by_ref else value
+        if role in ("input", "real_input"):
+            item = element if role == "input" else real
+            self.inputs += 1
+            return ffi.new(f"{item}[]", element_values(item, n, 0.0625 * (self.inputs - 1)))
+        if role in ("output", "real_output"):
+            array = ffi.new(f"{element if role == 'output' else real}[]", n)
+            self.outputs.append(array)
+            return array
+        if role == "scalar":
+            value = (2.0, 0.5) if precision.is_complex else 2.0
+            pointer = ffi.new(f"{element} *", value)
+            return pointer if by_ref else (pointer[0] if precision.is_complex else value)
+        if role == "indexes":
+            return ffi.new("int[]", list(range(n)))
+        if role == "mask":
+            return ffi.new("int[]", [1, 0] * (n // 2) + [1] * (n % 2))
+        if role == "mode":
+            return ffi.new("long long *", HIGH_ACCURACY) if by_ref else HIGH_ACCURACY
+        raise ValueError(f"no valid argument for role {role!r}")
+
+    def output_bytes(self, ffi):
+        return [bytes(ffi.buffer(array)) for array in self.outputs]

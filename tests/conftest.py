@@ -1,0 +1,30 @@
+import pytest
+from vantrel.mkl._catalogue.functions import offered_functions
+
+OFFERED = offered_functions()
+BY_NAME = {f.name: f for f in OFFERED}
+MIXED_NAMES = sorted({f.mixed_name for f in OFFERED})
+
+
+@pytest.fixture(scope="session")
+def ffi():
+    from vantrel.mkl.tessivec import ffi
+    return ffi
+
+
+@pytest.fixture(scope="session")
+def lib():
+    from vantrel.mkl.tessivec import lib
+    return lib
+
+
+@pytest.fixture
+def clean_runtime_state(lib):
+    """Restores the calling thread's mode, error status and callback after a test."""
+    mode = lib.vmlGetMode()
+    callback = lib.vmlGetErrorCallBack()
+    lib.vmlClearErrStatus()
+    yield
+    lib.vmlSetMode(mode)
+    lib.vmlSetErrorCallBack(callback)
+    lib.vmlClearErrStatus()

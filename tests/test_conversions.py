@@ -1,0 +1,245 @@
+"""Argument and result conversions, as the real runtime observes them."""
+
+import errno
+import math
+import resource
+import struct
+import subprocess
+import sys
+import threading
+
+import pytest
+
+ERRMODE_ERRNO = 0x200
+ERRMODE_IGNORE = 0x100
+HIGH_ACCURACY = 0x2
+STATUS_BADSIZE = -1
+
+
+def to_float32(value):
+    return struct.unpack("f", struct.pack("f", value))[0]
+
+
+class Spy:
+    """Counts how often the wrapper asks it for its value."""
+
+    def __init__(self):
+        self.calls = 0
+
+    def __float__(self):
+        self.calls += 1
+        return 1.0
+
+    def __index__(self):
+        self.calls += 1
+        return 1
+
+
+@pytest.mark.parametrize("name, count", [("vsAdd", 3), ("vsAdd", 5), ("VSADD", 2),
+                                         ("vmzAcos", 3), ("VMZADD", 4)])
+def test_argument_count_errors_name_the_spelling(lib, name, count):
+    with pytest.raises(TypeError, match=rf"^{name} expected"):
+        getattr(lib, name)(*([None] * count))
+
+
+def test_service_wrappers_take_a_fixed_number_of_arguments(lib):
+    with pytest.raises(TypeError):
+        lib.vmlGetMode(1)
+    with pytest.raises(TypeError):
+        lib.vmlSetMode()
+    with pytest.raises(TypeError):
+        lib.vmlSetErrStatus(0, 0)
+
+
+def test_negative_count_reaches_the_runtime(ffi, lib, clean_runtime_state):
+    x, r = ffi.new("double[1]"), ffi.new("double[1]")
+    lib.vdExp(-1, x, r)
+    assert lib.vmlGetErrStatus() == STATUS_BADSIZE
+    lib.vmlClearErrStatus()
+    lib.vdexp([-1], x, r)
+    assert lib.vmlGetErrStatus() == STATUS_BADSIZE
+
+
+def test_float_scalars_are_narrowed(ffi, lib):
+    a, b = ffi.new("float[]", [1.0]), ffi.new("float[]", [0.0])
+    r = ffi.new("float[1]")
+    lib.vsLinearFrac(1, a, b, 0.1, 0.0, 0.0, 1.0, r)  # (0.1 * 1 + 0) / (0 * 0 + 1)
+    assert r[0] == to_float32(0.1) != 0.1
+    lib.vsLinearFrac(1, a, b, 1e300, 0.0, 0.0, 1.0, r)
+    assert r[0] == math.inf
+    lib.vsPowx(1, ffi.new("float[]", [2.0]), 3, r)  # an integer is a valid scalar
+    assert r[0] == 8.0
+    lib.vsPowx(1, ffi.new("float[]", [2.0]), -1.0, r)  # -1.0 without an error is a value
+    assert r[0] == 0.5
+
+
+def test_double_scalars_are_not_narrowed(ffi, lib):
+    a, b, r = ffi.new("double[]", [1.0]), ffi.new("double[]", [0.0]), ffi.new("double[1]")
+    lib.vdLinearFrac(1, a, b, 0.1, 0.0, 0.0, 1.0, r)
+    assert r[0] == 0.1
+
+
+def test_record_by_value_reaches_the_runtime_and_stays_unchanged(ffi, lib):
+    a = ffi.new("MKL_Complex8[]", [(0.0, 1.0)])
+    exponent = ffi.new("MKL_Complex8 *", (2.0, 0.0))
+    r = ffi.new("MKL_Complex8[1]")
+    lib.vcPowx(1, a, exponent[0], r)  # i ** 2
+    assert r[0].real == pytest.approx(-1.0) and abs(r[0].imag) < 1e-6
+    assert (exponent.real, exponent.imag) == (2.0, 0.0)
+    lib.vmzPowx(1, ffi.new("MKL_Complex16[]", [(0.0, 1.0)]), [2.0, 0.0],
+                r16 := ffi.new("MKL_Complex16[1]"), HIGH_ACCURACY)
+    assert r16[0].real == pytest.approx(-1.0)
+
+
+def test_written_list_is_left_alone_while_cdata_receives_results(ffi, lib):
+    x = ffi.new("double[]", [0.0, 1.0])
+    as_list = [7.0, 7.0]
+    lib.vdExp(2, x, as_list)
+    assert as_list == [7.0, 7.0]
+    as_cdata = ffi.new("double[2]")
+    lib.vdExp(2, [0.0, 1.0], as_cdata)  # a list is fine as an input
+    assert list(as_cdata) == [1.0, math.e]
+
+
+@pytest.mark.parametrize("n", [81, 100_000])  # past the stack's 640 bytes: heap scratch
+def test_large_lists_are_converted(ffi, lib, n):
+    out = ffi.new("double[]", n)
+    lib.vdSqrt(n, [4.0] * n, out)
+    assert out[0] == out[n - 1] == 2.0
+
+
+def test_ten_million_element_list(ffi, lib):
+    n = 10_000_000
+    out = ffi.new("double[]", n)
+    lib.vdSqrt(n, [4.0] * n, out)
+    assert out[n - 1] == 2.0
+
+
+def test_heap_scratch_is_released_on_failure(ffi, lib):
+    big = [1.0] * 1_000_000  # 8 MB of scratch per call
+    x = ffi.new("double[]", 1_000_000)
+
+    def max_rss_kib():
+        return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+
+    lib.vdAdd(1, big, big, x)
+    before = max_rss_kib()
+    for _ in range(40):
+        with pytest.raises(TypeError):
+            lib.vdAdd(1, big, big, "not an array")
+        lib.vdAdd(1, big, big, x)
+    assert max_rss_kib() - before < 100_000  # 40 leaked pairs would be 640 MB
+
+
+def test_errno_is_the_runtimes_after_the_call(ffi, lib, clean_runtime_state):
+    lib.vmlSetMode(HIGH_ACCURACY | ERRMODE_ERRNO)
+    ffi.errno = 0
+    r = ffi.new("double[1]")
+    lib.vdLn(1, ffi.new("double[]", [-1.0]), r)
+    assert ffi.errno == errno.EDOM
+    assert math.isnan(r[0])
+
+
+def test_first_failing_argument_stops_the_call(ffi, lib, clean_runtime_state):
+    a, b = ffi.new("float[]", [1.0]), ffi.new("float[]", [1.0])
+    r = ffi.new("float[]", [5.0])
+    later = Spy()
+    with pytest.raises(TypeError):
+        lib.vsLinearFrac(1, a, "not an array", later, later, later, later, r)
+    with pytest.raises(TypeError):
+        lib.vsLinearFrac(1, a, b, "not a number", later, later, later, r)
+    with pytest.raises(OverflowError):
+        lib.vmsLinearFrac(2 ** 31, a, b, later, later, later, later, r, later)
+    assert later.calls == 0
+    assert r[0] == 5.0 and lib.vmlGetErrStatus() == 0
+
+
+@pytest.mark.parametrize("call", [
+    lambda ffi, lib, x, r: lib.vsadd(1, x, x, r),  # a count by pointer refuses an integer
+    lambda ffi, lib, x, r: lib.vsAdd([1], x, x, r),  # and by value refuses a list
+    lambda ffi, lib, x, r: lib.vspowx([1], x, 2.0, r),
+    lambda ffi, lib, x, r: lib.vsPowx(1, x, [2.0], r),
+    lambda ffi, lib, x, r: lib.vsPackI(1, x, [1], r),
+    lambda ffi, lib, x, r: lib.vspacki([1], x, 1, r),
+    lambda ffi, lib, x, r: lib.vdAdd(1, x, x, r),  # float arrays where double ones belong
+    lambda ffi, lib, x, r: lib.vcAbs(1, ffi.new("MKL_Complex8[1]"), ffi.new("MKL_Complex8[1]")),
+    lambda ffi, lib, x, r: lib.vzSin(1, ffi.new("MKL_Complex8[1]"), ffi.new("MKL_Complex16[1]")),
+    lambda ffi, lib, x, r: lib.vzPowx(1, ffi.new("MKL_Complex16[1]"), "e", r),
+])
+def test_unsuitable_objects_are_refused(ffi, lib, clean_runtime_state, call):
+    x, r = ffi.new("float[1]"), ffi.new("float[]", [5.0])
+    with pytest.raises(TypeError):
+        call(ffi, lib, x, r)
+    assert r[0] == 5.0 and lib.vmlGetErrStatus() == 0
+
+
+@pytest.mark.parametrize("call", [
+    lambda lib, x, r: lib.vsExp(2 ** 31, x, r),
+    lambda lib, x, r: lib.vsExp(-2 ** 31 - 1, x, r),
+    lambda lib, x, r: lib.vmsExp(1, x, r, 2 ** 63),
+    lambda lib, x, r: lib.vsPackI(1, x, 2 ** 31, r),
+    lambda lib, x, r: lib.vmlSetMode(-1),
+    lambda lib, x, r: lib.vmlSetMode(2 ** 32),
+    lambda lib, x, r: lib.vmlSetErrStatus(2 ** 31),
+])
+def test_out_of_range_integers_are_refused(ffi, lib, clean_runtime_state, call):
+    mode = lib.vmlGetMode()
+    with pytest.raises(OverflowError):
+        call(lib, ffi.new("float[1]"), ffi.new("float[1]"))
+    assert lib.vmlGetMode() == mode and lib.vmlGetErrStatus() == 0
+
+
+def test_all_ones_values_reach_the_runtime(lib, clean_runtime_state):
+    assert lib.vmlSetErrStatus(-1) == 0
+    assert lib.vmlGetErrStatus() == -1
+    # A mode of all ones turns on fields that no later mode clears: use a fresh process.
+    code = ("from vantrel.mkl.tessivec import lib\n"
+            "before = lib.vmlGetMode()\n"
+            "assert lib.vmlSetMode(0xFFFFFFFF) == before\n"
+            "print(lib.vmlGetMode() & 0xFFFF)")
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                            check=True)
+    assert int(result.stdout) == 0xFF0F  # every accuracy and error-mode bit taken
+
+
+def test_by_reference_mode_setter_takes_a_pointer_or_a_list(ffi, lib, clean_runtime_state):
+    old = lib.vmlGetMode()
+    assert lib.vmlsetmode([HIGH_ACCURACY]) == old
+    assert lib.vmlGetMode() & 0xF == HIGH_ACCURACY
+    now = lib.vmlGetMode()
+    assert lib.VMLSETMODE(ffi.new("unsigned int *", 0x1)) == now
+    assert lib.vmlGetMode() & 0xF == 0x1
+    with pytest.raises(TypeError):
+        lib.vmlsetmode(HIGH_ACCURACY)
+
+
+def test_null_callback_passes_and_returns_a_pointer_object(ffi, lib, clean_runtime_state):
+    previous = lib.vmlSetErrorCallBack(ffi.NULL)
+    assert ffi.typeof(previous) is ffi.typeof("VMLErrorCallBack")
+    assert lib.vmlGetErrorCallBack() == ffi.NULL
+    with pytest.raises(TypeError):
+        lib.vmlSetErrorCallBack(ffi.new("int *"))
+
+
+def test_the_lock_is_released_during_the_runtime_call(ffi, lib):
+    n = 20_000_000
+    x, r = ffi.new("double[]", n), ffi.new("double[]", n)
+    progress = [0]
+    stop = threading.Event()
+
+    def count():
+        while not stop.is_set():
+            progress[0] += 1
+
+    thread = threading.Thread(target=count)
+    thread.start()
+    try:
+        during = []
+        for _ in range(3):
+            before = progress[0]
+            lib.vdExp(n, x, r)
+            during.append(progress[0] - before)
+    finally:
+        stop.set()
+        thread.join()
+    assert max(during) > 1000
