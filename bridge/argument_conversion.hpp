@@ -1,5 +1,6 @@
 // How one Python argument becomes the native value of its declared parameter type.
-// Each conversion returns false with the Python exception set when it refuses.
+// Each conversion returns false with the Python exception set when it refuses. A
+// pointer argument also reports how many elements its memory holds, where known.
 // A failure value (-1, all bits set, -1.0, a null pointer) is a failure only when an
 // exception is pending: otherwise it is an ordinary value.
 #pragma once
@@ -9,6 +10,7 @@
 
 #include <type_traits>
 
+#include "bridge/array_capacity.hpp"
 #include "bridge/backend_entry_points.hpp"
 #include "bridge/scratch_areas.hpp"
 #include "bridge/type_objects.hpp"
@@ -26,7 +28,7 @@ struct Argument;
 template <>
 struct Argument<int> {
     template <class Scratch>
-    static bool convert(PyObject* object, int& value, Scratch&) {
+    static bool convert(PyObject* object, int& value, Py_ssize_t&, Scratch&) {
         value = backend::to_c_i32(object);
         return !(value == -1 && PyErr_Occurred());
     }
@@ -35,7 +37,7 @@ struct Argument<int> {
 template <>
 struct Argument<unsigned int> {
     template <class Scratch>
-    static bool convert(PyObject* object, unsigned int& value, Scratch&) {
+    static bool convert(PyObject* object, unsigned int& value, Py_ssize_t&, Scratch&) {
         value = backend::to_c_u32(object);
         return !(value == static_cast<unsigned int>(-1) && PyErr_Occurred());
     }
@@ -44,7 +46,7 @@ struct Argument<unsigned int> {
 template <>
 struct Argument<long long> {
     template <class Scratch>
-    static bool convert(PyObject* object, long long& value, Scratch&) {
+    static bool convert(PyObject* object, long long& value, Py_ssize_t&, Scratch&) {
         value = backend::to_c_i64(object);
         return !(value == -1 && PyErr_Occurred());
     }
@@ -53,7 +55,7 @@ struct Argument<long long> {
 template <>
 struct Argument<double> {
     template <class Scratch>
-    static bool convert(PyObject* object, double& value, Scratch&) {
+    static bool convert(PyObject* object, double& value, Py_ssize_t&, Scratch&) {
         value = PyFloat_AsDouble(object);
         return !(value == -1.0 && PyErr_Occurred());
     }
@@ -62,7 +64,7 @@ struct Argument<double> {
 template <>
 struct Argument<float> {
     template <class Scratch>
-    static bool convert(PyObject* object, float& value, Scratch&) {
+    static bool convert(PyObject* object, float& value, Py_ssize_t&, Scratch&) {
         // Round to nearest; beyond the float range becomes an infinity, NaN stays NaN.
         value = static_cast<float>(PyFloat_AsDouble(object));
         return !(value == -1.0f && PyErr_Occurred());
@@ -73,7 +75,7 @@ struct Argument<float> {
 template <class Record>
 struct RecordArgument {
     template <class Scratch>
-    static bool convert(PyObject* object, Record& value, Scratch&) {
+    static bool convert(PyObject* object, Record& value, Py_ssize_t&, Scratch&) {
         return backend::to_c(reinterpret_cast<char*>(&value), type_object<Record>(), object) >= 0;
     }
 };
@@ -87,7 +89,7 @@ struct Argument<MKL_Complex16> : RecordArgument<MKL_Complex16> {};
 template <>
 struct Argument<VMLErrorCallBack> {
     template <class Scratch>
-    static bool convert(PyObject* object, VMLErrorCallBack& value, Scratch&) {
+    static bool convert(PyObject* object, VMLErrorCallBack& value, Py_ssize_t&, Scratch&) {
         char* pointer = backend::to_c_pointer(object, type_object<VMLErrorCallBack>());
         value = reinterpret_cast<VMLErrorCallBack>(pointer);
         return !(pointer == nullptr && PyErr_Occurred());
@@ -99,17 +101,20 @@ struct Argument<VMLErrorCallBack> {
 template <class Element>
 struct Argument<Element*> {
     template <class Scratch>
-    static bool convert(PyObject* object, Element*& value, Scratch& scratch) {
+    static bool convert(PyObject* object, Element*& value, Py_ssize_t& capacity,
+                        Scratch& scratch) {
         _cffi_ctypedescr* type = type_object<Element*>();
         char* pointer = nullptr;
         Py_ssize_t datasize = backend::prepare_pointer_call_argument(type, object, &pointer);
         if (datasize == 0) {
             value = reinterpret_cast<Element*>(pointer);
+            capacity = cdata_capacity(object, sizeof(Element));
             return true;
         }
         if (datasize < 0) {
             return false;
         }
+        capacity = datasize / static_cast<Py_ssize_t>(sizeof(Element));
         std::byte* area = scratch.take(static_cast<std::size_t>(datasize));
         if (area == nullptr) {
             return false;

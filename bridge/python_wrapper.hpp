@@ -1,20 +1,26 @@
 // The Python-level wrapper of an offered function, in the three shapes the backend
 // registers: an argument tuple (two or more parameters), one argument, or none.
 // Arguments are converted in declaration order, each completely before the next; the
-// first refusal returns NULL and nothing else happens. Only the runtime call itself
-// runs without the interpreter lock.
+// first refusal returns NULL and nothing else happens. Arrays too short for the call are
+// refused before the runtime runs. Only the runtime call itself runs without the
+// interpreter lock.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <tuple>
 #include <type_traits>
 #include <utility>
 
 #include "bridge/argument_conversion.hpp"
+#include "bridge/array_capacity.hpp"
+#include "bridge/call_shape.hpp"
+#include "bridge/error_callback_keeper.hpp"
 #include "bridge/fixed_string.hpp"
+#include "bridge/length_check.hpp"
 #include "bridge/released_interpreter.hpp"
 #include "bridge/result_conversion.hpp"
 #include "bridge/runtime_signature.hpp"
@@ -31,29 +37,22 @@ struct PointerCount<std::tuple<Parameters...>> {
 };
 
 template <auto Runtime, class Values>
-PyObject* call_runtime(Values& values) {
+auto call_runtime(Values& values) {
     using Result = typename RuntimeSignature<Runtime>::result;
+    ReleasedInterpreter released;
     if constexpr (std::is_void_v<Result>) {
-        {
-            ReleasedInterpreter released;
-            std::apply(Runtime, values);
-        }
-        return python_result();
+        std::apply(Runtime, values);
+        return std::tuple<>{};
     } else {
-        Result result;
-        {
-            ReleasedInterpreter released;
-            result = std::apply(Runtime, values);
-        }
-        return python_result(result);
+        return std::apply(Runtime, values);
     }
 }
 
 template <class Values, class Scratch, std::size_t... I>
-bool convert_arguments(PyObject* const* objects, Values& values, Scratch& scratch,
-                       std::index_sequence<I...>) {
+bool convert_arguments(PyObject* const* objects, Values& values, Py_ssize_t* capacity,
+                       Scratch& scratch, std::index_sequence<I...>) {
     return (Argument<std::tuple_element_t<I, Values>>::convert(objects[I], std::get<I>(values),
-                                                               scratch) &&
+                                                               capacity[I], scratch) &&
             ...);
 }
 
@@ -63,28 +62,58 @@ bool unpack_tuple(PyObject* args, PyObject** objects, std::index_sequence<I...>)
     return PyArg_UnpackTuple(args, Name.text, count, count, &objects[I]...) != 0;
 }
 
-template <FixedString Name, auto Runtime>
+// What the module holds on to after a call: the error callback set through it.
+template <Family F, class Values>
+bool keep_after_call(PyObject* const* objects, const Values& values) {
+    if constexpr (F == Family::error_callback_setter) {
+        return keep_error_callback(std::get<0>(values) != nullptr ? objects[0] : nullptr);
+    } else if constexpr (F == Family::error_callback_clearer) {
+        return keep_error_callback(nullptr);
+    } else {
+        return true;
+    }
+}
+
+template <class Result>
+PyObject* python_result_of(const Result& result) {
+    if constexpr (std::is_same_v<Result, std::tuple<>>) {
+        return python_result();
+    } else {
+        return python_result(result);
+    }
+}
+
+template <FixedString Name, auto Runtime, Family F, Role... Roles>
 PyObject* python_wrapper(PyObject* /*self*/, PyObject* argument) {
     using Signature = RuntimeSignature<Runtime>;
     using Values = typename Signature::parameters;
     constexpr std::size_t arity = Signature::arity;
+    static_assert(sizeof...(Roles) == arity, "one role per parameter");
 
     Values values{};
-    if constexpr (arity == 0) {
-        return call_runtime<Runtime>(values);
-    } else {
-        PyObject* objects[arity];
-        if constexpr (arity == 1) {
-            objects[0] = argument;
-        } else if (!unpack_tuple<Name>(argument, objects, std::make_index_sequence<arity>{})) {
+    PyObject* objects[arity == 0 ? 1 : arity] = {};
+    if constexpr (arity == 1) {
+        objects[0] = argument;
+    } else if constexpr (arity > 1) {
+        if (!unpack_tuple<Name>(argument, objects, std::make_index_sequence<arity>{})) {
             return nullptr;
         }
-        ScratchAreas<PointerCount<Values>::value> scratch;
-        if (!convert_arguments(objects, values, scratch, std::make_index_sequence<arity>{})) {
-            return nullptr;
-        }
-        return call_runtime<Runtime>(values);
     }
+    ScratchAreas<PointerCount<Values>::value> scratch;
+    if constexpr (arity > 0) {
+        Py_ssize_t capacity[arity];
+        std::fill(capacity, capacity + arity, unknown_capacity);
+        if (!convert_arguments(objects, values, capacity, scratch,
+                               std::make_index_sequence<arity>{}) ||
+            !check_lengths<F, Roles...>(Name.text, values, capacity)) {
+            return nullptr;
+        }
+    }
+    auto result = call_runtime<Runtime>(values);
+    if (!keep_after_call<F>(objects, values)) {
+        return nullptr;
+    }
+    return python_result_of(result);
 }
 
 }  // namespace tessivec::bridge

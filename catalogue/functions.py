@@ -146,6 +146,7 @@ class Service:
     operation: str  # the name after "vml"
     result: object
     parameter: tuple[str, str] | None = None  # (name, role)
+    callback_effect: str | None = None  # "setter" or "clearer" of the error callback
 
 
 SERVICES = (
@@ -154,9 +155,9 @@ SERVICES = (
     Service("SetErrStatus", INT, ("status", "status")),
     Service("GetErrStatus", INT),
     Service("ClearErrStatus", INT),
-    Service("SetErrorCallBack", VML_ERROR_CALLBACK, ("callback", "callback")),
+    Service("SetErrorCallBack", VML_ERROR_CALLBACK, ("callback", "callback"), "setter"),
     Service("GetErrorCallBack", VML_ERROR_CALLBACK),
-    Service("ClearErrorCallBack", VML_ERROR_CALLBACK),
+    Service("ClearErrorCallBack", VML_ERROR_CALLBACK, callback_effect="clearer"),
 )
 
 # --- the derived catalogue -------------------------------------------------------------
@@ -184,6 +185,7 @@ class Offered:
     family: str  # a FAMILIES key, or "service"
     params: tuple[Parameter, ...]
     result: object
+    callback_effect: str | None = None  # how a service function changes the error callback
 
     @property
     def by_reference(self) -> bool:
@@ -272,7 +274,7 @@ def _service_functions():
                 name, role = service.parameter
                 params = (Parameter(name, role, _service_param_type(role, spelling != "value")),)
             yield Offered(spell(mixed, spelling), mixed, spelling, None, None, False, "service",
-                          params, service.result)
+                          params, service.result, service.callback_effect)
 
 
 def offered_functions() -> list[Offered]:

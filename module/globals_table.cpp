@@ -9,7 +9,9 @@ namespace tessivec::module {
 
 using namespace tessivec::runtime;
 using bridge::DirectCall;
+using bridge::Family;
 using bridge::python_wrapper;
+using bridge::Role;
 
 const _cffi_global_s globals_table[globals_table_size] = {
 #include "module/globals_table_entries.inc"

@@ -1,0 +1,177 @@
+// Refuses, before the runtime runs, a call that would make it read or write past the
+// end of an array whose length is known. What each array must hold follows the
+// runtime's behaviour, as measured: the elementwise families touch the count's number
+// of elements in every array; PackI reads elements 0, incr, ..., (n-1)*incr and
+// UnpackI writes them; PackV reads and UnpackV writes up to the largest index; PackM
+// writes and UnpackM reads one element per non-zero mask entry. A count of zero or less
+// touches no array. A negative increment or index reaches before the array's start.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <optional>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "bridge/argument_conversion.hpp"
+#include "bridge/array_capacity.hpp"
+#include "bridge/call_shape.hpp"
+
+namespace tessivec::bridge {
+
+// The values of a call that decide how far the runtime reaches into its arrays.
+struct CallExtent {
+    std::optional<long long> count;
+    std::optional<long long> increment;
+    const int* selector = nullptr;  // the index or mask array, when all n entries are readable
+};
+
+// What one argument must hold: a number of elements, nothing known, or a reach before
+// the start of the array by a negative increment or index.
+struct Requirement {
+    enum Kind { elements, unknown, before_start } kind = unknown;
+    long long count = 0;
+    const char* cause = "";  // "increment" or "index", for a reach before the start
+    long long cause_value = 0;
+
+    static Requirement of(long long n) { return {elements, std::max(n, 0LL)}; }
+    static Requirement reaching_back(const char* cause, long long value) {
+        return {before_start, 0, cause, value};
+    }
+};
+
+template <class T>
+std::optional<long long> integer_argument(const T& value, Py_ssize_t capacity) {
+    if constexpr (std::is_same_v<T, int>) {
+        return value;
+    } else if constexpr (std::is_same_v<T, int*>) {
+        if (value == nullptr || capacity == 0) {
+            return std::nullopt;
+        }
+        return *value;
+    } else {
+        return std::nullopt;
+    }
+}
+
+// Elements 0, step, ..., (n-1)*step of a strided array.
+inline Requirement strided(long long n, std::optional<long long> step) {
+    if (n <= 0) {
+        return Requirement::of(0);
+    }
+    if (!step) {
+        return {};
+    }
+    if (*step < 0 && n > 1) {
+        return Requirement::reaching_back("increment", *step);
+    }
+    return Requirement::of(1 + (n - 1) * std::max(*step, 0LL));
+}
+
+// Up to the largest of the n indexes.
+inline Requirement indexed(long long n, const int* indexes) {
+    if (n <= 0) {
+        return Requirement::of(0);
+    }
+    if (indexes == nullptr) {
+        return {};
+    }
+    auto [smallest, largest] = std::minmax_element(indexes, indexes + n);
+    if (*smallest < 0) {
+        return Requirement::reaching_back("index", *smallest);
+    }
+    return Requirement::of(static_cast<long long>(*largest) + 1);
+}
+
+// One element per non-zero entry among the first n of the mask.
+inline Requirement masked(long long n, const int* mask) {
+    if (n <= 0) {
+        return Requirement::of(0);
+    }
+    if (mask == nullptr) {
+        return {};
+    }
+    return Requirement::of(std::count_if(mask, mask + n, [](int entry) { return entry != 0; }));
+}
+
+template <Family F, Role R>
+Requirement requirement(const CallExtent& extent) {
+    if constexpr (R == Role::count || R == Role::scalar || R == Role::increment ||
+                  R == Role::mode || R == Role::value) {
+        return Requirement::of(1);
+    } else {
+        if (!extent.count) {
+            return {};
+        }
+        long long n = *extent.count;
+        if constexpr (R == Role::indexes || R == Role::mask) {
+            return Requirement::of(n);
+        } else if constexpr (F == Family::pack_increment) {
+            return R == Role::input ? strided(n, extent.increment) : Requirement::of(n);
+        } else if constexpr (F == Family::unpack_increment) {
+            return R == Role::output ? strided(n, extent.increment) : Requirement::of(n);
+        } else if constexpr (F == Family::pack_indexes) {
+            return R == Role::input ? indexed(n, extent.selector) : Requirement::of(n);
+        } else if constexpr (F == Family::unpack_indexes) {
+            return R == Role::output ? indexed(n, extent.selector) : Requirement::of(n);
+        } else if constexpr (F == Family::pack_mask) {
+            return R == Role::output ? masked(n, extent.selector) : Requirement::of(n);
+        } else if constexpr (F == Family::unpack_mask) {
+            return R == Role::input ? masked(n, extent.selector) : Requirement::of(n);
+        } else {
+            return Requirement::of(n);
+        }
+    }
+}
+
+// Sets ValueError and returns false when argument `position` cannot satisfy `needed`.
+bool refuse_if_short(const char* function, std::size_t position, Py_ssize_t capacity,
+                     const Requirement& needed);
+
+template <Role... Roles, class Values, std::size_t... I>
+CallExtent call_extent(const Values& values, const Py_ssize_t* capacity,
+                       std::index_sequence<I...>) {
+    CallExtent extent;
+    auto gather = [&](auto role, const auto& value, Py_ssize_t cap) {
+        if constexpr (decltype(role)::value == Role::count) {
+            extent.count = integer_argument(value, cap);
+        } else if constexpr (decltype(role)::value == Role::increment) {
+            extent.increment = integer_argument(value, cap);
+        }
+    };
+    (gather(std::integral_constant<Role, Roles>{}, std::get<I>(values), capacity[I]), ...);
+    auto select = [&](auto role, const auto& value, Py_ssize_t cap) {
+        if constexpr (decltype(role)::value == Role::indexes ||
+                      decltype(role)::value == Role::mask) {
+            if (extent.count && cap != unknown_capacity && cap >= *extent.count) {
+                extent.selector = value;
+            }
+        }
+    };
+    (select(std::integral_constant<Role, Roles>{}, std::get<I>(values), capacity[I]), ...);
+    return extent;
+}
+
+template <Family F, Role... Roles, class Values>
+bool check_lengths(const char* function, const Values& values, const Py_ssize_t* capacity) {
+    constexpr std::size_t arity = sizeof...(Roles);
+    static_assert(arity == std::tuple_size_v<Values>, "one role per parameter");
+    auto positions = std::make_index_sequence<arity>{};
+    CallExtent extent = call_extent<Roles...>(values, capacity, positions);
+    std::size_t position = 0;
+    auto fits = [&](auto role) {
+        Py_ssize_t cap = capacity[position];
+        bool ok = cap == unknown_capacity ||
+                  !refuse_if_short(function, position, cap,
+                                   requirement<F, decltype(role)::value>(extent));
+        ++position;
+        return ok;
+    };
+    return (fits(std::integral_constant<Role, Roles>{}) && ...);
+}
+
+}  // namespace tessivec::bridge
