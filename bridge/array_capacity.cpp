@@ -1,47 +1,76 @@
 #include "bridge/array_capacity.hpp"
 
+#include <cstring>
+
 namespace tessivec::bridge {
 
 ArrayTypes::Entry ArrayTypes::entries_[ArrayTypes::table_size] = {};
 
+PyTypeObject* CDataTypes::known_[8] = {};
+
+bool CDataTypes::learn(PyTypeObject* type) {
+    constexpr char prefix[] = "_cffi_backend.";
+    bool is_cdata = std::strncmp(type->tp_name, prefix, sizeof(prefix) - 1) == 0 &&
+                    type->tp_as_mapping != nullptr && type->tp_as_mapping->mp_length != nullptr;
+    if (is_cdata) {
+        for (PyTypeObject*& slot : known_) {
+            if (slot == nullptr) {
+                Py_INCREF(type);
+                slot = type;
+                break;
+            }
+        }
+    }
+    return is_cdata;
+}
+
 namespace {
 
-// The item size of an array ctype, 0 for any other kind; asks the backend itself.
-Py_ssize_t ask_item_size(PyObject* ctype) {
+// A Python integer attribute of a ctype, or -1 when it is not one.
+Py_ssize_t integer_attribute(PyObject* object, const char* name) {
+    PyObject* value = PyObject_GetAttrString(object, name);
+    Py_ssize_t result = value != nullptr && PyLong_Check(value) ? PyLong_AsSsize_t(value) : -1;
+    Py_XDECREF(value);
+    return result;
+}
+
+// Asks the backend what an array ctype's objects are made of; any other kind of ctype
+// has no length.
+ArrayShape ask_shape(PyObject* ctype) {
+    ArrayShape no_length{0, -1};
     PyObject* kind = PyObject_GetAttrString(ctype, "kind");
     if (kind == nullptr) {
-        return 0;
+        return no_length;
     }
     bool is_array = PyUnicode_Check(kind) && PyUnicode_CompareWithASCIIString(kind, "array") == 0;
     Py_DECREF(kind);
     if (!is_array) {
-        return 0;
+        return no_length;
     }
     PyObject* item = PyObject_GetAttrString(ctype, "item");
-    if (item == nullptr) {
-        return 0;
-    }
     PyObject* backend = PyImport_ImportModule("_cffi_backend");
-    PyObject* size = backend ? PyObject_CallMethod(backend, "sizeof", "O", item) : nullptr;
+    PyObject* size = item != nullptr && backend != nullptr
+                         ? PyObject_CallMethod(backend, "sizeof", "O", item)
+                         : nullptr;
     Py_XDECREF(backend);
-    Py_DECREF(item);
-    if (size == nullptr) {
-        return 0;
+    Py_XDECREF(item);
+    Py_ssize_t item_size = size != nullptr ? PyLong_AsSsize_t(size) : 0;
+    Py_XDECREF(size);
+    if (item_size <= 0) {
+        return no_length;
     }
-    Py_ssize_t item_size = PyLong_AsSsize_t(size);
-    Py_DECREF(size);
-    return item_size > 0 ? item_size : 0;
+    return {item_size, integer_attribute(ctype, "length")};
 }
 
 }  // namespace
 
-Py_ssize_t ArrayTypes::learn(Entry& entry, PyObject* ctype) {
-    Py_ssize_t item_size = ask_item_size(ctype);
+const ArrayShape& ArrayTypes::learn(Entry& entry, PyObject* ctype) {
+    ArrayShape shape = ask_shape(ctype);
     PyErr_Clear();  // a type the backend cannot describe is treated as having no length
     Py_INCREF(ctype);
     Py_XDECREF(entry.ctype);
-    entry = {ctype, item_size};
-    return item_size;
+    entry = {ctype, shape};
+    return entry.shape;
 }
 
 }  // namespace tessivec::bridge

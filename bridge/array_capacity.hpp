@@ -8,20 +8,25 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 namespace tessivec::bridge {
 
 inline constexpr Py_ssize_t unknown_capacity = -1;
 
-// Bytes per item of a cdata type's arrays, or 0 for a type without a length. The
-// answer is learned once per type from the backend and kept.
+// What the length of a cdata type's objects is made of, learned once per type from the
+// backend and kept: the item size (0 for a type without a length) and, for an array
+// type of fixed size, its length.
+struct ArrayShape {
+    Py_ssize_t item_size;
+    Py_ssize_t fixed_length;  // -1 when each object carries its own length
+};
+
 class ArrayTypes {
 public:
-    static Py_ssize_t item_size(PyObject* ctype) {
+    static const ArrayShape& shape(PyObject* ctype) {
         Entry& entry = entries_[(reinterpret_cast<std::uintptr_t>(ctype) >> 4) % table_size];
         if (entry.ctype == ctype) {
-            return entry.item_size;
+            return entry.shape;
         }
         return learn(entry, ctype);
     }
@@ -29,11 +34,11 @@ public:
 private:
     struct Entry {
         PyObject* ctype;  // a strong reference, so that the address is not reused
-        Py_ssize_t item_size;
+        ArrayShape shape;
     };
     static constexpr std::size_t table_size = 64;
 
-    static Py_ssize_t learn(Entry& entry, PyObject* ctype);
+    static const ArrayShape& learn(Entry& entry, PyObject* ctype);
 
     static Entry entries_[table_size];
 };
@@ -44,30 +49,43 @@ struct CDataHead {
     PyObject* ctype;
 };
 
-// Every cdata type is the backend's own, named in its module.
-inline bool is_cdata(PyObject* object) {
-    constexpr char prefix[] = "_cffi_backend.";
-    return std::strncmp(Py_TYPE(object)->tp_name, prefix, sizeof(prefix) - 1) == 0 &&
-           Py_TYPE(object)->tp_as_mapping != nullptr &&
-           Py_TYPE(object)->tp_as_mapping->mp_length != nullptr;
-}
+// The backend's few cdata types, recognised by name once and then by address.
+class CDataTypes {
+public:
+    static bool contains(PyTypeObject* type) {
+        for (PyTypeObject* known : known_) {
+            if (known == type) {
+                return true;
+            }
+        }
+        return learn(type);
+    }
+
+private:
+    static bool learn(PyTypeObject* type);
+
+    static PyTypeObject* known_[8];
+};
 
 // Capacity, in elements of `element_size` bytes, of an object the backend accepted as
 // memory of its own: a cdata, unless the backend's rules change.
 inline Py_ssize_t cdata_capacity(PyObject* cdata, std::size_t element_size) {
-    if (!is_cdata(cdata)) {
+    if (!CDataTypes::contains(Py_TYPE(cdata))) {
         return unknown_capacity;
     }
-    Py_ssize_t item_size = ArrayTypes::item_size(reinterpret_cast<CDataHead*>(cdata)->ctype);
-    if (item_size == 0) {
+    const ArrayShape& shape = ArrayTypes::shape(reinterpret_cast<CDataHead*>(cdata)->ctype);
+    if (shape.item_size == 0) {
         return unknown_capacity;
     }
-    Py_ssize_t length = Py_TYPE(cdata)->tp_as_mapping->mp_length(cdata);
+    Py_ssize_t length = shape.fixed_length;
     if (length < 0) {
-        PyErr_Clear();
-        return unknown_capacity;
+        length = Py_TYPE(cdata)->tp_as_mapping->mp_length(cdata);
+        if (length < 0) {
+            PyErr_Clear();
+            return unknown_capacity;
+        }
     }
-    return length * item_size / static_cast<Py_ssize_t>(element_size);
+    return length * shape.item_size / static_cast<Py_ssize_t>(element_size);
 }
 
 }  // namespace tessivec::bridge

@@ -128,9 +128,24 @@ Requirement requirement(const CallExtent& extent) {
     }
 }
 
-// Sets ValueError and returns false when argument `position` cannot satisfy `needed`.
-bool refuse_if_short(const char* function, std::size_t position, Py_ssize_t capacity,
-                     const Requirement& needed);
+// Sets ValueError for argument `position`, which cannot satisfy `needed`.
+void refuse_short_argument(const char* function, std::size_t position, Py_ssize_t capacity,
+                           const Requirement& needed);
+
+template <Family F, Role R>
+bool fits(const CallExtent& extent, Py_ssize_t capacity, const char* function,
+          std::size_t position) {
+    if (capacity == unknown_capacity) {
+        return true;
+    }
+    Requirement needed = requirement<F, R>(extent);
+    if (needed.kind == Requirement::unknown ||
+        (needed.kind == Requirement::elements && needed.count <= capacity)) {
+        return true;
+    }
+    refuse_short_argument(function, position, capacity, needed);
+    return false;
+}
 
 template <Role... Roles, class Values, std::size_t... I>
 CallExtent call_extent(const Values& values, const Py_ssize_t* capacity,
@@ -156,22 +171,21 @@ CallExtent call_extent(const Values& values, const Py_ssize_t* capacity,
     return extent;
 }
 
+template <class Values, Family F, Role... Roles, std::size_t... I>
+bool check_each(const char* function, const CallExtent& extent, const Py_ssize_t* capacity,
+                std::index_sequence<I...>) {
+    return ((!is_pointer_argument<std::tuple_element_t<I, Values>> ||
+             fits<F, Roles>(extent, capacity[I], function, I)) &&
+            ...);
+}
+
 template <Family F, Role... Roles, class Values>
 bool check_lengths(const char* function, const Values& values, const Py_ssize_t* capacity) {
     constexpr std::size_t arity = sizeof...(Roles);
     static_assert(arity == std::tuple_size_v<Values>, "one role per parameter");
     auto positions = std::make_index_sequence<arity>{};
     CallExtent extent = call_extent<Roles...>(values, capacity, positions);
-    std::size_t position = 0;
-    auto fits = [&](auto role) {
-        Py_ssize_t cap = capacity[position];
-        bool ok = cap == unknown_capacity ||
-                  !refuse_if_short(function, position, cap,
-                                   requirement<F, decltype(role)::value>(extent));
-        ++position;
-        return ok;
-    };
-    return (fits(std::integral_constant<Role, Roles>{}) && ...);
+    return check_each<Values, F, Roles...>(function, extent, capacity, positions);
 }
 
 }  // namespace tessivec::bridge

@@ -56,9 +56,15 @@ bool convert_arguments(PyObject* const* objects, Values& values, Py_ssize_t* cap
             ...);
 }
 
+// The argument tuple's items, borrowed. A tuple of another size goes to the
+// interpreter's own unpacking, which reports the count error under the function's name.
 template <FixedString Name, std::size_t... I>
 bool unpack_tuple(PyObject* args, PyObject** objects, std::index_sequence<I...>) {
     constexpr Py_ssize_t count = sizeof...(I);
+    if (PyTuple_GET_SIZE(args) == count) {
+        ((objects[I] = PyTuple_GET_ITEM(args, I)), ...);
+        return true;
+    }
     return PyArg_UnpackTuple(args, Name.text, count, count, &objects[I]...) != 0;
 }
 
