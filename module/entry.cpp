@@ -5,6 +5,7 @@
 
 #include "module/exports_table.hpp"
 #include "module/type_context.hpp"
+#include "runtime/integer_interface.hpp"
 
 namespace {
 
@@ -14,6 +15,10 @@ constexpr char qualified_name[] = "vantrel.mkl.tessivec";
 
 PyMODINIT_FUNC PyInit_tessivec(void) {
     using namespace tessivec::module;
+
+    if (!tessivec::runtime::select_32bit_integer_interface()) {
+        return nullptr;
+    }
 
     // Lives only during the registration call; the backend copies what it keeps.
     void* registration_block[4] = {

@@ -7,6 +7,9 @@ from catalogue.c_types import Array, Pointer, Primitive, Record
 from catalogue.functions import RECORDS, VML_ERROR_CALLBACK
 from catalogue.type_table import TypeTable
 
+# Runtime functions the module calls besides the offered ones.
+SUPPORT_SYMBOLS = ("MKL_Set_Interface_Layer",)
+
 HEADER = "// Generated from the catalogue by catalogue/generate.py; do not edit.\n"
 
 
@@ -51,7 +54,8 @@ def runtime_functions(table: TypeTable) -> str:
 def link_stub(table: TypeTable) -> str:
     lines = [HEADER.replace("//", "/*", 1).rstrip() + " */",
              "/* Stands in for the runtime library at link time only; never installed. */\n"]
-    lines += [f"void {f.runtime_symbol}(void) {{}}" for f in table.functions]
+    symbols = [f.runtime_symbol for f in table.functions] + list(SUPPORT_SYMBOLS)
+    lines += [f"void {symbol}(void) {{}}" for symbol in symbols]
     return "\n".join(lines) + "\n"
 
 

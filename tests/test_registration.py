@@ -173,3 +173,19 @@ def test_a_missing_backend_fails_the_import():
             "except ImportError as e:\n    print(type(e).__name__)")
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
     assert result.stdout.strip() in ("ImportError", "ModuleNotFoundError")
+
+
+def test_a_failed_registration_releases_the_backend():
+    code = """
+import sys, _cffi_backend
+def refuse(address):
+    raise RuntimeError("refused")
+_cffi_backend._init_cffi_1_0_external_module = refuse
+before = sys.getrefcount(_cffi_backend)
+try:
+    import vantrel.mkl.tessivec
+except RuntimeError as error:
+    print(error, sys.getrefcount(_cffi_backend) - before)
+"""
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert result.stdout.split() == ["refused", "0"]
