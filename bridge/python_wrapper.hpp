@@ -89,6 +89,16 @@ PyObject* python_result_of(const Result& result) {
     }
 }
 
+// The call itself, once the arguments are converted and checked.
+template <auto Runtime, Family F, class Values>
+PyObject* call_and_convert(PyObject* const* objects, Values& values) {
+    auto result = call_runtime<Runtime>(values);
+    if (!keep_after_call<F>(objects, values)) {
+        return nullptr;
+    }
+    return python_result_of(result);
+}
+
 template <FixedString Name, auto Runtime, Family F, Role... Roles>
 PyObject* python_wrapper(PyObject* /*self*/, PyObject* argument) {
     using Signature = RuntimeSignature<Runtime>;
@@ -97,16 +107,16 @@ PyObject* python_wrapper(PyObject* /*self*/, PyObject* argument) {
     static_assert(sizeof...(Roles) == arity, "one role per parameter");
 
     Values values{};
-    PyObject* objects[arity == 0 ? 1 : arity] = {};
-    if constexpr (arity == 1) {
-        objects[0] = argument;
-    } else if constexpr (arity > 1) {
-        if (!unpack_tuple<Name>(argument, objects, std::make_index_sequence<arity>{})) {
+    if constexpr (arity == 0) {
+        return call_and_convert<Runtime, F>(nullptr, values);
+    } else {
+        PyObject* objects[arity];
+        if constexpr (arity == 1) {
+            objects[0] = argument;
+        } else if (!unpack_tuple<Name>(argument, objects, std::make_index_sequence<arity>{})) {
             return nullptr;
         }
-    }
-    ScratchAreas<PointerCount<Values>::value> scratch;
-    if constexpr (arity > 0) {
+        ScratchAreas<PointerCount<Values>::value> scratch;  // lives until the call returns
         Py_ssize_t capacity[arity];
         std::fill(capacity, capacity + arity, unknown_capacity);
         if (!convert_arguments(objects, values, capacity, scratch,
@@ -114,12 +124,8 @@ PyObject* python_wrapper(PyObject* /*self*/, PyObject* argument) {
             !check_lengths<F, Roles...>(Name.text, values, capacity)) {
             return nullptr;
         }
+        return call_and_convert<Runtime, F>(objects, values);
     }
-    auto result = call_runtime<Runtime>(values);
-    if (!keep_after_call<F>(objects, values)) {
-        return nullptr;
-    }
-    return python_result_of(result);
 }
 
 }  // namespace tessivec::bridge
