@@ -83,6 +83,25 @@ void refuse(PyObject* function_name, std::span<const Loop> loops, PyObject* prom
                  promoted, offered.c_str());
 }
 
+// NumPy's own error says which dtypes failed to promote, not for which function.
+void refuse_promotion(PyObject* function_name, std::span<PyArrayObject*> strong) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) {
+        return;
+    }
+    PyErr_Clear();
+    Reference dtypes(PyTuple_New(static_cast<Py_ssize_t>(strong.size())));
+    if (!dtypes) {
+        return;
+    }
+    for (std::size_t i = 0; i < strong.size(); ++i) {
+        PyObject* descr = reinterpret_cast<PyObject*>(PyArray_DESCR(strong[i]));
+        Py_INCREF(descr);
+        PyTuple_SET_ITEM(dtypes.get(), static_cast<Py_ssize_t>(i), descr);
+    }
+    PyErr_Format(PyExc_TypeError, "vm.%U does not support dtypes %R together", function_name,
+                 dtypes.get());
+}
+
 }  // namespace
 
 Kind python_scalar_kind(PyObject* object) {
@@ -110,6 +129,7 @@ const Loop* resolve_loop(PyObject* function_name, std::span<const Loop> loops,
         promoted = Reference(reinterpret_cast<PyObject*>(
             PyArray_ResultType(static_cast<npy_intp>(strong.size()), strong.data(), 0, nullptr)));
         if (!promoted) {
+            refuse_promotion(function_name, strong);
             return nullptr;
         }
     }

@@ -70,8 +70,15 @@ PyMethodDef methods[] = {
 };
 
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, "vantrel.mkl._dispatch",
-    "The native call path of vantrel.mkl.vm's math functions.", -1, methods,
+    PyModuleDef_HEAD_INIT,
+    "vantrel.mkl._dispatch",
+    "The native call path of vantrel.mkl.vm's math functions.",
+    -1,  // no per-module state: the context variable of errstate is process-wide
+    methods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace

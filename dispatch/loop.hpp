@@ -68,19 +68,21 @@ constexpr Slot slot_of() {
     }
 }
 
+template <class Parameters, Slot S, std::size_t... J>
+constexpr std::size_t count_in_slot(std::index_sequence<J...>) {
+    return (std::size_t{0} + ... + (slot_of<std::tuple_element_t<J, Parameters>>() == S));
+}
+
+// How many parameters before parameter I fill the same slot: its index among them.
 template <class Parameters, std::size_t I>
 constexpr std::size_t ordinal_in_slot() {
-    constexpr Slot slot = slot_of<std::tuple_element_t<I, Parameters>>();
-    return []<std::size_t... J>(std::index_sequence<J...>) {
-        return (std::size_t{0} + ... + (slot_of<std::tuple_element_t<J, Parameters>>() == slot));
-    }(std::make_index_sequence<I>{});
+    return count_in_slot<Parameters, slot_of<std::tuple_element_t<I, Parameters>>()>(
+        std::make_index_sequence<I>{});
 }
 
 template <class Parameters, Slot S>
 constexpr std::size_t slot_count() {
-    return []<std::size_t... J>(std::index_sequence<J...>) {
-        return (std::size_t{0} + ... + (slot_of<std::tuple_element_t<J, Parameters>>() == S));
-    }(std::make_index_sequence<std::tuple_size_v<Parameters>>{});
+    return count_in_slot<Parameters, S>(std::make_index_sequence<std::tuple_size_v<Parameters>>{});
 }
 
 // The element type behind the first parameter of a slot.
