@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <cstring>
 
+#include "dispatch/call_arguments.hpp"
 #include "dispatch/dtype_resolution.hpp"
 #include "dispatch/operands.hpp"
 #include "dispatch/operation.hpp"
@@ -13,101 +13,6 @@
 namespace tessivec::dispatch {
 
 namespace {
-
-constexpr std::size_t max_positional = max_arrays + max_scalars;
-constexpr unsigned long long largest_mode = 0xFFFFFFFFull;  // the runtime's modes are 32-bit
-
-struct CallArguments {
-    std::array<PyObject*, max_positional> positional{};
-    PyObject* out = nullptr;  // nullptr when absent or None
-    PyObject* mode = nullptr;
-};
-
-bool parse_arguments(const Operation& operation, PyObject* const* args, Py_ssize_t nargs,
-                     PyObject* kwnames, CallArguments& arguments) {
-    const auto expected = static_cast<Py_ssize_t>(operation.arrays + operation.scalars);
-    if (nargs != expected) {
-        PyErr_Format(PyExc_TypeError, "vm.%U() takes %zd positional argument%s (%zd given)",
-                     operation.name, expected, expected == 1 ? "" : "s", nargs);
-        return false;
-    }
-    std::copy(args, args + nargs, arguments.positional.begin());
-    const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-    for (Py_ssize_t k = 0; k < keywords; ++k) {
-        PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
-        PyObject* value = args[nargs + k] == Py_None ? nullptr : args[nargs + k];
-        if (PyUnicode_CompareWithASCIIString(keyword, "out") == 0) {
-            arguments.out = value;
-        } else if (PyUnicode_CompareWithASCIIString(keyword, "mode") == 0) {
-            arguments.mode = value;
-        } else {
-            PyErr_Format(PyExc_TypeError, "vm.%U() got an unexpected keyword argument '%U'",
-                         operation.name, keyword);
-            return false;
-        }
-    }
-    return true;
-}
-
-bool convert_mode(const Operation& operation, PyObject* object, long long& mode) {
-    if (!PyIndex_Check(object)) {
-        PyErr_Format(PyExc_TypeError, "vm.%U: mode must be an integer, not %s", operation.name,
-                     Py_TYPE(object)->tp_name);
-        return false;
-    }
-    PyObject* index = PyNumber_Index(object);
-    if (index == nullptr) {
-        return false;
-    }
-    int overflow = 0;
-    mode = PyLong_AsLongLongAndOverflow(index, &overflow);
-    Py_DECREF(index);
-    if (mode == -1 && PyErr_Occurred()) {
-        return false;
-    }
-    if (overflow != 0 || mode < 0 || static_cast<unsigned long long>(mode) > largest_mode) {
-        PyErr_Format(PyExc_ValueError, "vm.%U: mode must be from 0 to 0xFFFFFFFF, not %R",
-                     operation.name, object);
-        return false;
-    }
-    return true;
-}
-
-PyObject* argument_name(const Operation& operation, std::size_t position) {
-    return PyTuple_GET_ITEM(operation.parameter_names, static_cast<Py_ssize_t>(position));
-}
-
-// A scalar argument as a value of the loop's element type, at `into`.
-bool convert_scalar(const Operation& operation, std::size_t position, PyObject* object,
-                    int type, std::byte* into) {
-    if (PyTypeNum_ISCOMPLEX(type)) {
-        const Py_complex value = PyComplex_AsCComplex(object);
-        if (value.real == -1.0 && PyErr_Occurred()) {
-            return false;
-        }
-        if (type == NPY_CFLOAT) {
-            const float parts[2] = {static_cast<float>(value.real), static_cast<float>(value.imag)};
-            std::memcpy(into, parts, sizeof parts);
-        } else {
-            const double parts[2] = {value.real, value.imag};
-            std::memcpy(into, parts, sizeof parts);
-        }
-        return true;
-    }
-    const double value = PyFloat_AsDouble(object);
-    if (value == -1.0 && PyErr_Occurred()) {
-        PyErr_Format(PyExc_TypeError, "vm.%U: argument '%U' must be a real number, not %s",
-                     operation.name, argument_name(operation, position), Py_TYPE(object)->tp_name);
-        return false;
-    }
-    if (type == NPY_FLOAT) {
-        const auto narrowed = static_cast<float>(value);
-        std::memcpy(into, &narrowed, sizeof narrowed);
-    } else {
-        std::memcpy(into, &value, sizeof value);
-    }
-    return true;
-}
 
 bool prepare_outputs(const Operation& operation, const Loop& loop, const Shape& shape,
                      PyObject* out, std::array<Reference, max_outputs>& outputs) {
@@ -169,6 +74,62 @@ PyObject* result(const Operation& operation, PyObject* out,
     return pair;
 }
 
+// The positional arguments as promotion sees them: arrays and NumPy scalars by their
+// dtype, Python scalars by their kind only.
+struct Operands {
+    std::array<Reference, max_positional> arrays;  // empty for a Python scalar
+    std::array<PyArrayObject*, max_positional> strong{};
+    std::size_t strong_count = 0;
+    Kind weak = Kind::none;
+};
+
+bool gather_operands(const Operation& operation, const CallArguments& arguments,
+                     Operands& operands) {
+    for (std::size_t i = 0; i < operation.arrays + operation.scalars; ++i) {
+        PyObject* object = arguments.positional[i];
+        if (PyArray_Check(object)) {
+            operands.arrays[i] = Reference::borrowed(object);
+        } else if (const Kind kind = python_scalar_kind(object); kind != Kind::none) {
+            operands.weak = std::max(operands.weak, kind);
+            continue;
+        } else {
+            operands.arrays[i] = Reference(PyArray_FromAny(object, nullptr, 0, 0, 0, nullptr));
+            if (!operands.arrays[i]) {
+                return false;
+            }
+        }
+        auto* array = reinterpret_cast<PyArrayObject*>(operands.arrays[i].get());
+        if (i >= operation.arrays && PyArray_NDIM(array) != 0) {
+            PyErr_Format(PyExc_TypeError, "vm.%U: argument '%U' must be a scalar",
+                         operation.name, argument_name(operation, i));
+            return false;
+        }
+        operands.strong[operands.strong_count++] = array;
+    }
+    return true;
+}
+
+// The result's shape; Python scalars among the arrays become arrays of the loop's type.
+bool broadcast_arrays(const Operation& operation, const CallArguments& arguments,
+                      const Loop& loop, Operands& operands, Shape& shape) {
+    for (std::size_t i = 0; i < operation.arrays; ++i) {
+        Reference& array = operands.arrays[i];
+        if (!array) {
+            array = Reference(PyArray_FromAny(arguments.positional[i],
+                                              PyArray_DescrFromType(loop.input_type), 0, 0,
+                                              NPY_ARRAY_FORCECAST, nullptr));
+            if (!array) {
+                return false;
+            }
+        }
+        if (!broadcast_into(shape, reinterpret_cast<PyArrayObject*>(array.get()),
+                            operation.name, argument_name(operation, i))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 PyObject* call_operation(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -182,84 +143,36 @@ PyObject* call_operation(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     if (arguments.mode != nullptr && !convert_mode(operation, arguments.mode, mode)) {
         return nullptr;
     }
-
-    // Arrays and NumPy scalars promote by their dtype, Python scalars by their kind.
-    const std::size_t positional = operation.arrays + operation.scalars;
-    std::array<Reference, max_positional> arrays;
-    std::array<PyArrayObject*, max_positional> strong{};
-    std::size_t strong_count = 0;
-    Kind weak = Kind::none;
-    for (std::size_t i = 0; i < positional; ++i) {
-        PyObject* object = arguments.positional[i];
-        if (PyArray_Check(object)) {
-            arrays[i] = Reference::borrowed(object);
-        } else if (const Kind kind = python_scalar_kind(object); kind != Kind::none) {
-            weak = std::max(weak, kind);
-            continue;
-        } else {
-            arrays[i] = Reference(PyArray_FromAny(object, nullptr, 0, 0, 0, nullptr));
-            if (!arrays[i]) {
-                return nullptr;
-            }
-        }
-        auto* array = reinterpret_cast<PyArrayObject*>(arrays[i].get());
-        if (i >= operation.arrays && PyArray_NDIM(array) != 0) {
-            PyErr_Format(PyExc_TypeError, "vm.%U: argument '%U' must be a scalar",
-                         operation.name, argument_name(operation, i));
-            return nullptr;
-        }
-        strong[strong_count++] = array;
-    }
-    const Loop* loop = resolve_loop(operation.name, operation.loops,
-                                    std::span(strong.data(), strong_count), weak);
-    if (loop == nullptr) {
+    Operands operands;
+    if (!gather_operands(operation, arguments, operands)) {
         return nullptr;
     }
-
-    // Python scalars among the arrays become arrays of the loop's type.
+    const Loop* loop = resolve_loop(operation.name, operation.loops,
+                                    std::span(operands.strong.data(), operands.strong_count),
+                                    operands.weak);
     Shape shape;
-    for (std::size_t i = 0; i < operation.arrays; ++i) {
-        if (!arrays[i]) {
-            arrays[i] = Reference(PyArray_FromAny(arguments.positional[i],
-                                                  PyArray_DescrFromType(loop->input_type), 0, 0,
-                                                  NPY_ARRAY_FORCECAST, nullptr));
-            if (!arrays[i]) {
-                return nullptr;
-            }
-        }
-        if (!broadcast_into(shape, reinterpret_cast<PyArrayObject*>(arrays[i].get()),
-                            operation.name, argument_name(operation, i))) {
-            return nullptr;
-        }
-    }
-
     alignas(max_element_size) std::array<std::byte, max_scalars * max_element_size> scalars{};
-    for (std::size_t j = 0; j < operation.scalars; ++j) {
-        const std::size_t position = operation.arrays + j;
-        if (!convert_scalar(operation, position, arguments.positional[position],
-                            loop->input_type, scalars.data() + j * loop->input_size)) {
-            return nullptr;
-        }
+    if (loop == nullptr || !broadcast_arrays(operation, arguments, *loop, operands, shape) ||
+        !convert_scalars(operation, arguments, loop->input_type, loop->input_size,
+                         scalars.data())) {
+        return nullptr;
     }
 
     std::array<Reference, max_outputs> outputs;
     if (!prepare_outputs(operation, *loop, shape, arguments.out, outputs)) {
         return nullptr;
     }
+    const std::span<const Reference> written(outputs.data(), operation.outputs);
     std::array<Reference, max_arrays> inputs;
     for (std::size_t i = 0; i < operation.arrays; ++i) {
-        inputs[i] = contiguous_input(reinterpret_cast<PyArrayObject*>(arrays[i].get()),
-                                     loop->input_type, shape,
-                                     std::span(outputs.data(), operation.outputs),
-                                     loop->output_size);
+        inputs[i] = contiguous_input(reinterpret_cast<PyArrayObject*>(operands.arrays[i].get()),
+                                     loop->input_type, shape, written, loop->output_size);
         if (!inputs[i]) {
             return nullptr;
         }
     }
-
-    if (!run_strips(*loop, arguments.mode != nullptr ? &mode : nullptr, inputs,
-                    std::span(outputs.data(), operation.outputs), scalars.data(), shape.size(),
-                    operation.name)) {
+    if (!run_strips(*loop, arguments.mode != nullptr ? &mode : nullptr, inputs, written,
+                    scalars.data(), shape.size(), operation.name)) {
         return nullptr;
     }
     return result(operation, arguments.out, outputs);
