@@ -1,5 +1,9 @@
 """How vm picks a loop and takes arrays: dtypes, shapes, layouts, out, strips."""
 
+import sys
+import threading
+import time
+
 import numpy as np
 import pytest
 from vantrel.mkl import _dispatch, vm
@@ -202,3 +206,35 @@ def test_mode_calls_the_m_form_for_one_call_only(ffi, lib):
     assert vm.sin(x, mode=vm.EP).tobytes() == expected.tobytes()
     assert vm.sin(x).tobytes() != expected.tobytes()  # the thread's mode is HA
     assert vm.get_mode() == before
+
+
+def test_the_interpreter_lock_is_released_during_the_runtime_call():
+    # With a long switch interval, the other thread runs only while this one has let
+    # the lock go: during the runtime call, if the call releases it.
+    counter, started, stop = [0], threading.Event(), threading.Event()
+
+    def count():
+        started.set()
+        while not stop.is_set():
+            counter[0] += 1
+            time.sleep(0)
+
+    x = np.linspace(0.0, 1.0, 10**6)
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(30.0)
+    thread = threading.Thread(target=count)
+    try:
+        thread.start()
+        started.wait()
+        ran_during_a_call = False
+        for _ in range(50):
+            before = counter[0]
+            vm.exp(x)
+            if counter[0] != before:
+                ran_during_a_call = True
+                break
+    finally:
+        stop.set()
+        sys.setswitchinterval(interval)
+        thread.join()
+    assert ran_during_a_call

@@ -20,25 +20,29 @@ from ._vm_modes import *  # noqa: F403 (the named mode values, get_mode, set_mod
 
 def _docstring(function: VmFunction) -> str:
     """What the function computes, and the runtime function each dtype calls."""
-    lines = [function.description, "", "Runtime functions, by the dtype the inputs promote to:", ""]
+    calls = "Calls, by the dtype the inputs promote to"
+    lines = [function.description, "",
+             calls + (":" if function.is_pack else " (with mode=, the m form):")]
     for loop in function.loops:
         dtypes = loop.input_dtype
         if loop.output_dtype != loop.input_dtype:
             dtypes += f" -> {loop.output_dtype}"
-        with_mode = f", with mode= {loop.mode_runtime_name}" if loop.mode_runtime_name else ""
-        lines.append(f"    {dtypes:<22} {loop.runtime_name}{with_mode}")
+        row = f"    {dtypes:<24}{loop.runtime_name:<16}{loop.mode_runtime_name or ''}"
+        lines.append(row.rstrip())
     lines.append("")
     if function.is_pack:
-        lines.append("Positions are checked against the arrays before the runtime is called.")
-    else:
-        lines += [
-            "Integer and boolean inputs are cast as numpy.exp casts them; inputs broadcast.",
-            "out: the array (a tuple of two for two results) to write: of the result's",
-            "dtype and shape, writable and C-contiguous. mode: an integer mode (HA, LA, EP,",
-            "FTZDAZ_*, ERRMODE_*) for this call only. Conditions follow vm.errstate.",
-        ]
-    if function.outputs == 2:
-        lines.append("Returns a tuple of two arrays.")
+        lines += ["Every increment, index and mask is checked against the arrays before the",
+                  "runtime is called. Arrays are taken flat, in C order."]
+        return "\n".join(lines)
+    results = "a tuple of two arrays" if function.outputs == 2 else "the array"
+    lines += [
+        "Integer and boolean inputs cast to the first precision that holds them exactly,",
+        "as in numpy.exp (float32 up to 16 bits, float64 above). Inputs broadcast.",
+        "",
+        f"out: {results} to write, of the result's dtype and shape, writable and",
+        "C-contiguous; returned. mode: an integer mode (HA, LA, EP, FTZDAZ_*, ERRMODE_*)",
+        "for this call only. The runtime's conditions are handled as vm.errstate says.",
+    ]
     return "\n".join(lines)
 
 
