@@ -8,6 +8,7 @@ runtime function of one precision letter, plain or in its ``m`` form.
 from __future__ import annotations
 
 from dataclasses import dataclass
+from functools import lru_cache
 
 from .descriptions import DESCRIPTIONS
 from .functions import FAMILIES, PACK_UNPACK_BASES, PRECISIONS, offered_functions
@@ -91,11 +92,13 @@ def _math_parameters(base: str, families: set[str], loops: list[Loop]):
     return positional, keywords, outputs.pop()
 
 
-def vm_functions() -> list[VmFunction]:
+@lru_cache(maxsize=None)
+def vm_functions() -> tuple[VmFunction, ...]:
     """Every vm function, in the order of their names."""
     by_base: dict[str, dict] = {}
-    mode_forms = {f.mixed_name for f in offered_functions() if f.with_mode}
-    for function in offered_functions():
+    offered = offered_functions()
+    mode_forms = {f.mixed_name for f in offered if f.with_mode}
+    for function in offered:
         if function.base is None or function.spelling != "value" or function.with_mode:
             continue
         mode_name = "vm" + function.name[1:]
@@ -112,4 +115,4 @@ def vm_functions() -> list[VmFunction]:
         else:
             positional, keywords, outputs = _math_parameters(base, entry["families"], loops)
         result.append(VmFunction(base.lower(), base, positional, keywords, outputs, tuple(loops)))
-    return sorted(result, key=lambda f: f.name)
+    return tuple(sorted(result, key=lambda f: f.name))
