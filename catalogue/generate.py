@@ -3,8 +3,10 @@
     python catalogue/generate.py OUTPUT_DIR
 
 runtime/declarations.py emits the runtime's declarations and the link stub;
-module/tables.py the type context's tables and the type indexes. Only files whose
-text changed are rewritten, so an unchanged catalogue rebuilds nothing.
+module/tables.py the type context's tables and the type indexes; module/lib_stub.py
+the type stub of lib; dispatch/loop_table.py the loops of the vm operations and
+dispatch/vm_stub.py the type stub of vm. Only files whose text changed are rewritten,
+so an unchanged catalogue rebuilds nothing.
 """
 
 from __future__ import annotations
@@ -15,7 +17,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 
 from catalogue.type_table import TypeTable  # noqa: E402
-from module import tables  # noqa: E402
+from dispatch import loop_table, vm_stub  # noqa: E402
+from module import lib_stub, tables  # noqa: E402
 from runtime import declarations  # noqa: E402
 
 
@@ -27,7 +30,9 @@ def write_if_changed(path: Path, text: str) -> None:
 
 def main(output_dir: str) -> None:
     table = TypeTable()
-    for name, text in {**declarations.outputs(table), **tables.outputs(table)}.items():
+    outputs = {**declarations.outputs(table), **tables.outputs(table), **lib_stub.outputs(),
+               **loop_table.outputs(), **vm_stub.outputs()}
+    for name, text in outputs.items():
         write_if_changed(Path(output_dir) / name, text)
 
 

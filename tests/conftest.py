@@ -25,6 +25,7 @@ def clean_runtime_state(lib):
     callback = lib.vmlGetErrorCallBack()
     lib.vmlClearErrStatus()
     yield
-    lib.vmlSetMode(mode)
+    # Setting a callback changes the mode's ERRMODE_CALLBACK bit: the mode goes last.
     lib.vmlSetErrorCallBack(callback)
+    lib.vmlSetMode(mode)
     lib.vmlClearErrStatus()

@@ -3,6 +3,7 @@
 from collections import Counter
 
 import pytest
+from vantrel.mkl._catalogue.descriptions import DESCRIPTIONS
 
 from conftest import BY_NAME, MIXED_NAMES, OFFERED
 
@@ -58,3 +59,8 @@ def test_runtime_symbols_follow_the_platform_convention():
     assert BY_NAME["vsAdd"].runtime_symbol == "vsAdd"
     assert BY_NAME["vsadd"].runtime_symbol == "vsadd_"
     assert BY_NAME["VSADD"].runtime_symbol == "VSADD_"
+
+
+def test_every_base_name_has_its_one_line_description():
+    assert set(DESCRIPTIONS) == {f.base for f in OFFERED if f.base is not None}
+    assert all("\n" not in text for text in DESCRIPTIONS.values())

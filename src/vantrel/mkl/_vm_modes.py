@@ -1,0 +1,65 @@
+"""The runtime's mode: named values and the calling thread's current mode."""
+
+from __future__ import annotations
+
+import operator
+from contextlib import contextmanager
+from typing import Iterator
+
+from ._catalogue.mode_values import MODE_VALUES, STATUS_CODES
+from .tessivec import lib
+
+globals().update(MODE_VALUES, **STATUS_CODES)
+__all__ = [*MODE_VALUES, *STATUS_CODES, "get_mode", "set_mode", "mode"]
+
+_LARGEST_MODE = 0xFFFFFFFF
+_FTZDAZ_MASK = MODE_VALUES["FTZDAZ_MASK"]
+_FTZDAZ_CURRENT = MODE_VALUES["FTZDAZ_CURRENT"]
+_FTZDAZ_OFF = MODE_VALUES["FTZDAZ_OFF"]
+
+
+def _checked(value) -> int:
+    value = operator.index(value)
+    if not 0 <= value <= _LARGEST_MODE:
+        raise ValueError(f"a mode is from 0 to 0xFFFFFFFF, not {value:#x}")
+    return value
+
+
+def get_mode() -> int:
+    """The runtime's mode for the calling thread."""
+    return lib.vmlGetMode()
+
+
+def set_mode(value: int) -> int:
+    """Sets the runtime's mode for the calling thread; returns the previous mode.
+
+    A field given as 0 keeps its current setting (the runtime's rule), so
+    ``set_mode(vm.EP)`` changes the accuracy alone.
+    """
+    return lib.vmlSetMode(_checked(value))
+
+
+def _restore(previous: int) -> None:
+    lib.vmlSetMode(previous)
+    # FTZDAZ_CURRENT is 0, which the runtime reads as "keep": a block that switched
+    # FTZDAZ on would leave it on. FTZDAZ_OFF computes as CURRENT does on a processor
+    # whose FTZ and DAZ flags are clear, as they are for Python.
+    if previous & _FTZDAZ_MASK == _FTZDAZ_CURRENT and lib.vmlGetMode() & _FTZDAZ_MASK:
+        lib.vmlSetMode(previous | _FTZDAZ_OFF)
+
+
+@contextmanager
+def mode(value: int) -> Iterator[int]:
+    """Runs a block under another runtime mode: ``with vm.mode(vm.EP): ...``.
+
+    The runtime keeps its mode per thread: the block changes the calling thread's mode
+    only, and other threads keep theirs. On leaving the block, also by an exception,
+    the previous mode is set again; the ``as`` target is that previous mode. Fields
+    that the runtime cannot return to 0 (its "keep" value) stay as the block left them,
+    except FTZDAZ, which returns to FTZDAZ_OFF.
+    """
+    previous = set_mode(value)
+    try:
+        yield previous
+    finally:
+        _restore(previous)
