@@ -28,3 +28,10 @@ def clean_runtime_state(lib):
     lib.vmlSetMode(mode)
     lib.vmlSetErrorCallBack(callback)
     lib.vmlClearErrStatus()
+
+
+@pytest.fixture(scope="session")
+def recorder_library(tmp_path_factory):
+    """The recording runtime, compiled for this session; see recording.py."""
+    from recording import build_recorder
+    return build_recorder(tmp_path_factory.mktemp("recorder"))
