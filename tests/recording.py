@@ -88,7 +88,7 @@ static struct recorded_call calls[LOG_CAPACITY + 1];  /* the last one takes the 
 static int call_count;
 static int errno_on_return;
 static uint64_t result;
-static int block_timeout_ms = 3000;
+static int block_timeout_ms = 5000;
 static int block_armed, blocked, released;
 static pthread_mutex_t gate = PTHREAD_MUTEX_INITIALIZER;
 static pthread_cond_t gate_changed = PTHREAD_COND_INITIALIZER;
@@ -228,16 +228,22 @@ def build_recorder(directory: Path) -> Path:
     return library
 
 
-def run_recorded(library: Path, script: Path, *arguments: str, timeout: float = 300) -> object:
-    """Runs a Python script with the recorder preloaded; returns what it prints as JSON."""
+def run_recorded(library: Path, *arguments: str, timeout: float = 300) -> object:
+    """Runs Python with the recorder preloaded and returns what it prints, as JSON.
+
+    `arguments` are the interpreter's: a script and its arguments, or "-c" and code. The
+    tests folder is on the path, so the code can import this module and use Recorder.
+    """
     environment = dict(os.environ)
     environment["LD_PRELOAD"] = " ".join(filter(None, [str(library),
                                                       environment.get("LD_PRELOAD")]))
+    environment["PYTHONPATH"] = os.pathsep.join(filter(None, [
+        str(Path(__file__).parent), environment.get("PYTHONPATH")]))
     environment[LIBRARY_VARIABLE] = str(library)
-    completed = subprocess.run([sys.executable, str(script), *arguments], env=environment,
+    completed = subprocess.run([sys.executable, *arguments], env=environment,
                                capture_output=True, text=True, timeout=timeout)
     if completed.returncode != 0:
-        raise RuntimeError(f"{script.name} failed:\n{completed.stderr}")
+        raise RuntimeError(f"{' '.join(arguments)[:200]} failed:\n{completed.stderr}")
     return json.loads(completed.stdout)
 
 
@@ -310,6 +316,16 @@ class Recorder:
         count = min(self.call_count(), LOG_CAPACITY)
         log = self._library.recorder_calls()
         return [self._decode_call(log[i]) for i in range(count)]
+
+    def record(self, function, *arguments):
+        """Calls `function` with the log emptied first; returns its result or None, the
+        exception it raised or None, and the calls the runtime received."""
+        self.reset()
+        try:
+            result, exception = function(*arguments), None
+        except Exception as raised:  # the caller judges which
+            result, exception = None, raised
+        return result, exception, self.calls()
 
     def set_errno_on_return(self, value: int) -> None:
         self._library.recorder_set_errno_on_return(value)

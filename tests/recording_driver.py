@@ -117,6 +117,7 @@ def as_sequence(index, parameter, values):
 
 
 def described(argument, values):
+    """What was passed: the address of memory the argument owns, and its values."""
     if isinstance(argument, ffi.CData) and ffi.typeof(argument).kind in ("pointer", "array"):
         return {"address": address_of(argument), "values": values}
     if isinstance(argument, ffi.CData) and ffi.typeof(argument).kind == "function":
@@ -128,14 +129,10 @@ def described(argument, values):
 
 
 def call(function, arguments):
-    """Calls through lib with the log emptied first; returns (result, error, calls)."""
-    recorder.reset()
-    try:
-        result = getattr(lib, function.name)(*arguments)
-        error = None
-    except Exception as exception:  # the tests check which
-        result, error = None, type(exception).__name__
-    return result, error, [asdict(c) for c in recorder.calls()]
+    """Calls through lib; returns the result, the exception's type name, and the calls."""
+    result, exception, calls = recorder.record(getattr(lib, function.name), *arguments)
+    error = type(exception).__name__ if exception is not None else None
+    return result, error, [asdict(c) for c in calls]
 
 
 def python_result(result):
@@ -174,6 +171,11 @@ def sequence_case(function):
             "calls": calls, "sequences_unchanged": before == after}
 
 
+def received(calls, i):
+    """Argument i of the only call, or an empty record when there was not exactly one."""
+    return calls[0]["arguments"][i] if len(calls) == 1 else {"values": [], "raw": None}
+
+
 def integer_cases(function):
     """Each integer parameter at the edges of its type, and just past them."""
     cases = []
@@ -186,7 +188,8 @@ def integer_cases(function):
             arguments = [as_cdata(p, sample_values(j, p)) for j, p in enumerate(function.params)]
             arguments[i] = [value] if is_pointer_parameter(parameter) else value
             _, error, calls = call(function, arguments)
-            observed = calls[0]["arguments"][i]["values"][0] if len(calls) == 1 else None
+            observed = received(calls, i)["values"]
+            observed = observed[0] if observed else None  # nothing behind a null pointer
             cases.append({"parameter": i, "type": kind, "value": value, "error": error,
                           "calls": len(calls), "observed": observed})
     return cases
@@ -218,7 +221,7 @@ def scalar_cases(function):
                 expected, given_text = struct.pack("=d", float(given)).hex(), None
             cases.append({"parameter": i, "given": given_text, "given_bytes": expected,
                           "error": error, "calls": len(calls),
-                          "observed": calls[0]["arguments"][i]["raw"] if calls else None})
+                          "observed": received(calls, i)["raw"]})
     return cases
 
 
@@ -281,7 +284,7 @@ class LockProbe:
         worker = threading.Thread(target=getattr(lib, function.name), args=arguments)
         worker.start()
         steps, seen_blocked = 0, False
-        deadline = time.monotonic() + 5
+        deadline = time.monotonic() + 10
         while worker.is_alive() and time.monotonic() < deadline:
             steps += 1  # Python code running while the worker is inside the runtime
             if recorder.is_blocked():
@@ -298,7 +301,7 @@ class LockProbe:
 
 
 def main():
-    recorder.set_block_timeout(2.0)
+    recorder.set_block_timeout(5.0)
     probe = LockProbe()
     observations = {}
     for position, function in enumerate(FUNCTIONS):

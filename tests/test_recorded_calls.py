@@ -27,7 +27,7 @@ SERVICES = [f.name for f in OFFERED if f.family == "service"]
 
 @pytest.fixture(scope="session")
 def observed(recorder_library):
-    return run_recorded(recorder_library, Path(__file__).with_name("recording_driver.py"))
+    return run_recorded(recorder_library, str(Path(__file__).with_name("recording_driver.py")))
 
 
 def only_call(case, name):
