@@ -29,3 +29,10 @@ def clean_runtime_state(lib):
     lib.vmlSetErrorCallBack(callback)
     lib.vmlSetMode(mode)
     lib.vmlClearErrStatus()
+
+
+@pytest.fixture(scope="session")
+def recorder_library(tmp_path_factory):
+    """The recording runtime, compiled for this session; see recording.py."""
+    from recording import build_recorder
+    return build_recorder(tmp_path_factory.mktemp("recorder"))
