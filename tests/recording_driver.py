@@ -16,6 +16,7 @@ from vantrel.mkl.tessivec import ffi, lib
 
 from recording import (
     ARRAY_ELEMENTS_RECORDED,
+    ARRAY_ROLES,
     FUNCTIONS,
     WRITTEN_ROLES,
     Recorder,
@@ -33,6 +34,11 @@ FLOAT_SCALARS = [0.1, 1e300, -1e300, math.nan, -1.0, 3, 1 + 2**-24, 1 + 3 * 2**-
                  2**-150, 1e-50, -0.0, 3.4028235677973366e38, math.inf]
 NAN_WITH_PAYLOAD = struct.unpack("=d", bytes.fromhex("2301000000fff47f"))[0]
 LOCK_FAILURES_BEFORE_GIVING_UP = 3
+# Arrays hold more than the recorder looks at, enough for every call the driver makes
+# (counts and increments are small, indexes below 64), so no call is refused as too long
+# for its arrays; zeros after the sample values are valid indexes and unselected mask
+# entries.
+ARRAY_LENGTH = 64
 
 recorder = Recorder()
 
@@ -77,7 +83,7 @@ def sample_values(index, parameter):
     if parameter.role in ("indexes", "mask"):
         return [10 * (index + 1) + j for j in range(count)]
     if parameter.role in ("count", "increment"):
-        return [1000 * (index + 1) + 4]
+        return [3 + index]
     if parameter.role == "mode":
         return [(1 << 40) + index]
     if parameter.role == "mode_value":
@@ -93,14 +99,21 @@ def address_of(cdata):
     return int(ffi.cast("uintptr_t", cdata))
 
 
+def padded(parameter, values):
+    if parameter.role not in ARRAY_ROLES:
+        return list(values)
+    zero = [0.0, 0.0] if isinstance(base_type(parameter), Record) else 0
+    return list(values) + [zero] * (ARRAY_LENGTH - len(values))
+
+
 def as_cdata(parameter, values):
     """The argument as memory of its own: a cdata array, pointer or record."""
     if parameter.c_type == VML_ERROR_CALLBACK:
         return error_callback
     element = c_type_name(base_type(parameter))
     if is_pointer_parameter(parameter):
-        if len(values) > 1:
-            return ffi.new(f"{element}[]", values)
+        if parameter.role in ARRAY_ROLES:
+            return ffi.new(f"{element}[]", padded(parameter, values))
         return ffi.new(f"{element} *", values[0])
     if isinstance(base_type(parameter), Record):
         return ffi.new(f"{element} *", values[0])[0]
@@ -112,7 +125,8 @@ def as_sequence(index, parameter, values):
     if parameter.c_type == VML_ERROR_CALLBACK:
         return error_callback
     if is_pointer_parameter(parameter):
-        return list(values) if index % 2 == 0 else tuple(values)
+        values = padded(parameter, values)
+        return values if index % 2 == 0 else tuple(values)
     return values[0]
 
 
@@ -176,8 +190,17 @@ def received(calls, i):
     return calls[0]["arguments"][i] if len(calls) == 1 else {"values": [], "raw": None}
 
 
+def bare_pointer(argument):
+    """An array as a pointer to its first element: memory without a known length."""
+    if isinstance(argument, ffi.CData) and ffi.typeof(argument).kind == "array":
+        return ffi.cast(ffi.typeof(argument).item.cname + " *", argument)
+    return argument
+
+
 def integer_cases(function):
-    """Each integer parameter at the edges of its type, and just past them."""
+    """Each integer parameter at the edges of its type, and just past them. The arrays go
+    as bare pointers: a count of 2**31 - 1 reaches the runtime only where no array
+    length tells the wrapper it is too large."""
     cases = []
     for i, parameter in enumerate(function.params):
         kind = c_type_name(base_type(parameter))
@@ -185,7 +208,8 @@ def integer_cases(function):
             continue
         accepted, refused = INTEGER_EDGES[kind]
         for value in accepted + refused:
-            arguments = [as_cdata(p, sample_values(j, p)) for j, p in enumerate(function.params)]
+            owners = [as_cdata(p, sample_values(j, p)) for j, p in enumerate(function.params)]
+            arguments = [bare_pointer(a) for a in owners]
             arguments[i] = [value] if is_pointer_parameter(parameter) else value
             _, error, calls = call(function, arguments)
             observed = received(calls, i)["values"]
