@@ -47,6 +47,12 @@ class Arguments:
             return ffi.new("int[]", [1, 0] * (n // 2) + [1] * (n % 2))
         if role == "mode":
             return ffi.new("long long *", HIGH_ACCURACY) if by_ref else HIGH_ACCURACY
+        if role == "mode_value":
+            return ffi.new("unsigned int *", HIGH_ACCURACY) if by_ref else HIGH_ACCURACY
+        if role == "status":
+            return ffi.new("int *", 0) if by_ref else 0
+        if role == "callback":
+            return ffi.NULL
         raise ValueError(f"no valid argument for role {role!r}")
 
     def output_bytes(self, ffi):

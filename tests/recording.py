@@ -98,6 +98,10 @@ const struct recorded_call *recorder_calls(void) { return calls; }
 void recorder_reset(void) { call_count = 0; memset(calls, 0, sizeof calls); }
 void recorder_set_errno_on_return(int value) { errno_on_return = value; }
 void recorder_set_result(uint64_t value) { result = value; }
+/* Whether calls read and write the memory behind their pointers (by default they do):
+   hostile callers pass arrays the recorder's fixed reach may not fit. */
+static int touch_memory = 1;
+void recorder_set_touch_memory(int value) { touch_memory = value; }
 void recorder_set_block_timeout_ms(int value) { block_timeout_ms = value; }
 
 void recorder_block_next_call(void) {
@@ -139,12 +143,12 @@ static void record_value(struct recorded_call *call, int i, const void *value, s
 
 static void record_pointer(struct recorded_call *call, int i, const void *pointer, size_t size) {
     call->arguments[i].address = (uint64_t)(uintptr_t)pointer;
-    call->arguments[i].size = pointer ? (uint32_t)size : 0;
-    if (pointer) memcpy(call->arguments[i].bytes, pointer, size);
+    call->arguments[i].size = pointer && touch_memory ? (uint32_t)size : 0;
+    if (pointer && touch_memory) memcpy(call->arguments[i].bytes, pointer, size);
 }
 
 static void write_array(void *pointer, size_t size) {
-    if (pointer) memset(pointer, WRITTEN_BYTE, size);
+    if (pointer && touch_memory) memset(pointer, WRITTEN_BYTE, size);
 }
 
 /* Waits, if armed, until the tests release the call or the timeout passes; then sets
@@ -235,8 +239,10 @@ def run_recorded(library: Path, *arguments: str, timeout: float = 300) -> object
     tests folder is on the path, so the code can import this module and use Recorder.
     """
     environment = dict(os.environ)
-    environment["LD_PRELOAD"] = " ".join(filter(None, [str(library),
-                                                      environment.get("LD_PRELOAD")]))
+    # After any library already preloaded (a sanitizer runtime must come first); the
+    # recorder still comes before libmkl_rt and so takes its symbols.
+    environment["LD_PRELOAD"] = " ".join(filter(None, [environment.get("LD_PRELOAD"),
+                                                      str(library)]))
     environment["PYTHONPATH"] = os.pathsep.join(filter(None, [
         str(Path(__file__).parent), environment.get("PYTHONPATH")]))
     environment[LIBRARY_VARIABLE] = str(library)
@@ -329,6 +335,9 @@ class Recorder:
 
     def set_errno_on_return(self, value: int) -> None:
         self._library.recorder_set_errno_on_return(value)
+
+    def set_touch_memory(self, touch: bool) -> None:
+        self._library.recorder_set_touch_memory(int(touch))
 
     def set_result(self, value: int) -> None:
         self._library.recorder_set_result(value)
