@@ -5,6 +5,7 @@ from __future__ import annotations
 from pathlib import Path
 
 import per_call
+import threads
 import throughput
 from harness import paired_ratio, reported_seconds
 
@@ -53,19 +54,50 @@ def _throughput(axis_ratio, axis_speedup, results: dict) -> None:
         axis.set_xlabel("count")
         axis.legend(fontsize=7)
     axis_ratio.set_yscale("log")
+    axis_ratio.set_yticks([1, 1.1, 1.5, 2, 3, 5, 10])
+    axis_ratio.set_yticklabels(["1", "1.1", "1.5", "2", "3", "5", "10"])
+    axis_ratio.minorticks_off()
 
 
-def _import(axis, results: dict) -> None:
-    imports = results["import"]
-    names = [name for name in imports if "median_s" in imports[name]]
-    values = [imports[name]["median_s"] * 1e3 for name in names]
+def _bars(axis, names: list[str], values: list[float], xlabel: str, title: str) -> None:
     axis.barh(range(len(names)), values, color="tab:gray")
     axis.set_yticks(range(len(names)))
     axis.set_yticklabels(names, fontsize=7)
     axis.invert_yaxis()
+    axis.set_xlabel(xlabel)
+    axis.set_title(title)
+
+
+def _import(axis, results: dict) -> None:
+    imports = results["import"]
+    names = list(imports)
+    _bars(axis, names, [reported_seconds(imports, name) * 1e3 for name in names],
+          "ms, fresh interpreter", "Import time")
     axis.set_xscale("log")
-    axis.set_xlabel("ms, fresh interpreter")
-    axis.set_title("Import time")
+
+
+def _threads(axis, results: dict) -> None:
+    rows = results["threads"]
+    positions = range(len(rows))
+    for offset, (label, one, two) in enumerate((
+            ("module", threads.ONE_THREAD, threads.TWO_THREADS),
+            ("native loop", threads.NATIVE_ONE_THREAD, threads.NATIVE_TWO_THREADS))):
+        axis.bar([p + offset * 0.4 for p in positions],
+                 [paired_ratio(row["timings"], one, two) for row in rows], width=0.4,
+                 label=label)
+    axis.axhline(2.0, color="0.5", linewidth=0.8)
+    axis.set_xticks([p + 0.2 for p in positions])
+    axis.set_xticklabels([f"vdExp({row['count']:.0e})" for row in rows], fontsize=7)
+    axis.set_ylabel("throughput, two threads / one")
+    axis.set_title("Two threads against one")
+    axis.legend(fontsize=7)
+
+
+def _scratch(axis, results: dict) -> None:
+    timings = results["scratch"]["timings"]
+    names = list(timings)
+    _bars(axis, names, [reported_seconds(timings, name) * 1e6 for name in names],
+          "µs per call", f"vdExp on {results['scratch']['count']:,} values")
 
 
 def write_plot(results: dict, path: Path) -> None:
@@ -74,11 +106,13 @@ def write_plot(results: dict, path: Path) -> None:
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    figure, axes = plt.subplots(2, 2, figsize=(13, 9))
+    figure, axes = plt.subplots(2, 3, figsize=(17, 9))
     _per_call(axes[0][0], results)
-    _throughput(axes[0][1], axes[1][0], results)
-    _import(axes[1][1], results)
+    _throughput(axes[0][1], axes[0][2], results)
+    _import(axes[1][0], results)
+    _threads(axes[1][1], results)
+    _scratch(axes[1][2], results)
     figure.suptitle(f"vantrel.mkl.tessivec — {results['machine']['cpu']}", fontsize=10)
     figure.tight_layout()
-    figure.savefig(path, dpi=90)
+    figure.savefig(path, dpi=80)
     plt.close(figure)

@@ -17,6 +17,8 @@ MODULE = "module"
 MODULE_WRAPPING = "module, from_buffer in the call"
 REFERENCE = "NumPy/SciPy"
 NATIVE = "native loop"
+# The native loop once more: its time over the first copy's shows the run's noise.
+NATIVE_CONTROL = "native loop, control"
 COPY = "copy (np.copyto)"
 
 
@@ -89,6 +91,7 @@ class ThroughputBench:
                                                         wrapping_values, calls),
             REFERENCE: lambda calls: python_batch(reference_statement, reference_values, calls),
             NATIVE: native,
+            NATIVE_CONTROL: native,
         }
         if kernel.name == "vdAdd":
             copy_values = {"c": np.copyto, "r": names["r"], "a": names["a"]}
