@@ -25,8 +25,9 @@ def _compile(command: list[str]) -> None:
         raise RuntimeError(f"compiling failed: {' '.join(command)}\n{result.stderr}")
 
 
-def build_floor(build_dir: Path) -> ModuleType:
-    """The floor extension module, compiled and imported."""
+def build_floor(build_dir: Path, ffi) -> ModuleType:
+    """The floor extension module, compiled, imported and set up to take the arrays of
+    the module's `ffi`: fixed-length and open arrays of double, float and MKL_Complex16."""
     output = build_dir / ("bench_floor" + sysconfig.get_config_var("EXT_SUFFIX"))
     include = sysconfig.get_paths()["include"]
     _compile(["gcc", "-O2", "-shared", "-fPIC", "-Wall", f"-I{include}",
@@ -34,6 +35,11 @@ def build_floor(build_dir: Path) -> ModuleType:
     spec = importlib.util.spec_from_file_location("bench_floor", output)
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
+    import _cffi_backend
+
+    array_types = [(ffi.typeof(f"{element}[1]"), ffi.typeof(f"{element}[]"))
+                   for element in ("double", "float", "MKL_Complex16")]
+    module.setup(ffi.CData, *array_types, ffi.typeof("double *"), _cffi_backend._C_API)
     return module
 
 

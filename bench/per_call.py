@@ -77,8 +77,6 @@ class PerCallBench:
         self.mode = mode
         self.arrays = {"a": ffi.new("double[1]", [0.5]), "b": ffi.new("double[1]", [0.25]),
                        "r": ffi.new("double[1]")}
-        floor.setup(ffi.CData, ffi.typeof(self.arrays["a"]), ffi.typeof("double *"),
-                    _backend_exports())
 
     def _values(self, shape: Shape, contender: str) -> dict | None:
         arrays = dict(self.arrays)
@@ -157,8 +155,3 @@ class PerCallBench:
                             "timings": {name: t.as_json() for name, t in timings.items()}})
         return results
 
-
-def _backend_exports():
-    import _cffi_backend
-
-    return _cffi_backend._C_API

@@ -81,12 +81,13 @@ def _threads(axis, results: dict) -> None:
     positions = range(len(rows))
     for offset, (label, one, two) in enumerate((
             ("module", threads.ONE_THREAD, threads.TWO_THREADS),
+            ("floor", threads.FLOOR_ONE_THREAD, threads.FLOOR_TWO_THREADS),
             ("native loop", threads.NATIVE_ONE_THREAD, threads.NATIVE_TWO_THREADS))):
-        axis.bar([p + offset * 0.4 for p in positions],
-                 [paired_ratio(row["timings"], one, two) for row in rows], width=0.4,
+        axis.bar([p + offset * 0.27 for p in positions],
+                 [paired_ratio(row["timings"], one, two) for row in rows], width=0.27,
                  label=label)
     axis.axhline(2.0, color="0.5", linewidth=0.8)
-    axis.set_xticks([p + 0.2 for p in positions])
+    axis.set_xticks([p + 0.27 for p in positions])
     axis.set_xticklabels([f"vdExp({row['count']:.0e})" for row in rows], fontsize=7)
     axis.set_ylabel("throughput, two threads / one")
     axis.set_title("Two threads against one")

@@ -128,7 +128,9 @@ def _throughput_section(results: dict) -> list[str]:
              "NumPy arrays, passed to the module through `ffi.from_buffer`: wrapped once ahead "
              "of the calls, and wrapped anew in each call. The native loop calls the runtime "
              "from C++ on the same arrays, and once more as a control: its time over the "
-             "first copy's shows how much the run's noise alone moves such a ratio. Time over "
+             "first copy's shows how much the run's noise alone moves such a ratio. The floor "
+             "extension, called from the same Python loop as the module, shows what returning "
+             "to Python between calls costs any binding. Time over "
              "the native loop's is the median of the rounds' ratios; the speed-up is the "
              "module's (arrays wrapped once).", ""]
     rows = []
@@ -140,13 +142,13 @@ def _throughput_section(results: dict) -> list[str]:
                  for name in (throughput.MODULE, throughput.MODULE_WRAPPING, throughput.NATIVE,
                               throughput.REFERENCE)]
         excess = [f"{(_throughput_ratio(row, name) - 1) * 100:+.1f} %"
-                  for name in (throughput.MODULE, throughput.MODULE_WRAPPING,
+                  for name in (throughput.MODULE, throughput.MODULE_WRAPPING, throughput.FLOOR,
                                throughput.NATIVE_CONTROL)]
         rows.append([row["function"], f"{count:.0e}", *rates, *excess,
                      f"{reference / module:.2f}x", row["reference"]])
     lines += _table(["function", "count", "module", "module, from_buffer in the call",
                      "native loop", "NumPy/SciPy", "module time over native",
-                     "module with from_buffer, time over native",
+                     "module with from_buffer, time over native", "floor, time over native",
                      "native loop again, time over native (noise)",
                      "module speed-up over NumPy/SciPy", "NumPy/SciPy function"], rows)
 
@@ -177,17 +179,20 @@ def _other_sections(results: dict) -> list[str]:
     lines += _table(["what", "ms"], rows)
 
     lines += ["## Two threads against one (`vdExp`, runtime threading limited to one)", "",
-              "The native loop run the same way, on two OS threads, shows how far the machine "
-              "lets two threads scale during the run.", ""]
+              "Throughput of two threads over one. The floor releases and retakes the "
+              "interpreter lock around each call like the module, with the least work under "
+              "the lock; the native loop, on two OS threads, releases it once for the whole "
+              "loop and shows how far the machine lets two threads scale during the run.", ""]
     rows = []
     for row in results["threads"]:
         one = 1 / reported_seconds(row["timings"], threads.ONE_THREAD)
         two = 1 / reported_seconds(row["timings"], threads.TWO_THREADS)
+        floor = _thread_scaling(row, threads.FLOOR_ONE_THREAD, threads.FLOOR_TWO_THREADS)
         native = _thread_scaling(row, threads.NATIVE_ONE_THREAD, threads.NATIVE_TWO_THREADS)
         rows.append([f"{row['count']:.0e}", f"{one:,.0f}", f"{two:,.0f}",
-                     f"{_thread_scaling(row):.2f}x", f"{native:.2f}x"])
+                     f"{_thread_scaling(row):.2f}x", f"{floor:.2f}x", f"{native:.2f}x"])
     lines += _table(["count", "module, one thread (calls/s)", "module, two threads (calls/s)",
-                     "module ratio", "native loop ratio"], rows)
+                     "module", "floor", "native loop"], rows)
 
     conversion = results["scratch"]
     cdata = reported_seconds(conversion["timings"], scratch.CDATA_MODULE)

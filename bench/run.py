@@ -41,7 +41,7 @@ class Sizes:
     scratch_rounds: int
 
 
-FULL = Sizes(0.002, 51, tuple(10**k for k in range(2, 8)), 0.005, 21, 15,
+FULL = Sizes(0.002, 51, tuple(10**k for k in range(2, 8)), 0.005, 31, 15,
              (10**3, 10**4, 10**5), 0.05, 11, 10**5, 0.02, 21)
 QUICK = Sizes(0.0005, 2, (10**2, 10**3), 0.0005, 2, 1, (10**3,), 0.002, 2, 10**3, 0.001, 2)
 
@@ -94,17 +94,17 @@ def measure(sizes: Sizes, quick: bool) -> dict:
 
     with tempfile.TemporaryDirectory() as build:
         step("building the floor extension and the native loop")
-        floor, native = build_floor(Path(build)), build_native_loop(Path(build))
+        floor, native = build_floor(Path(build), ffi), build_native_loop(Path(build))
         abi_ffi, abi_lib = abi_binding()
         step("per-call time")
         results["per_call"] = PerCallBench(lib, ffi, abi_lib, abi_ffi, floor, native,
                                            lib.vmlGetMode()).run(sizes.per_call_batch_s,
                                                                  sizes.per_call_rounds)
         step("throughput")
-        results["throughput"] = ThroughputBench(lib, ffi, native).run(
+        results["throughput"] = ThroughputBench(lib, ffi, floor, native).run(
             sizes.throughput_counts, sizes.throughput_batch_s, sizes.throughput_rounds)
         step("threads")
-        results["threads"] = ThreadsBench(lib, ffi, native).run(
+        results["threads"] = ThreadsBench(lib, ffi, floor, native).run(
             sizes.thread_counts, sizes.thread_batch_s, sizes.thread_rounds)
     step("import time")
     results["import"] = ImportBench().run(sizes.import_rounds)

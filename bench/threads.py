@@ -1,7 +1,8 @@
 """Two Python threads calling vdExp on separate arrays, against one thread: the wrapper
 releases the interpreter lock around the runtime call, so the calls should overlap.
-The same done by the native loop (entered through ctypes, which releases the lock for
-the whole loop) shows how far two threads can scale on the machine at that moment.
+The floor extension does the same with the least work under the lock; the native loop
+(entered through ctypes, which releases the lock once for the whole loop) shows how far
+two threads can scale on the machine at that moment.
 The runtime's own threading is limited to one thread while this runs."""
 
 from __future__ import annotations
@@ -16,13 +17,15 @@ from runtime_library import set_runtime_threads
 
 ONE_THREAD = "module, one thread"
 TWO_THREADS = "module, two threads"
+FLOOR_ONE_THREAD = "floor, one thread"
+FLOOR_TWO_THREADS = "floor, two threads"
 NATIVE_ONE_THREAD = "native loop, one thread"
 NATIVE_TWO_THREADS = "native loop, two threads"
 
 
 class ThreadsBench:
-    def __init__(self, lib, ffi, native):
-        self.lib, self.ffi, self.native = lib, ffi, native
+    def __init__(self, lib, ffi, floor, native):
+        self.lib, self.ffi, self.floor, self.native = lib, ffi, floor, native
 
     def _worker_arrays(self, count: int, seed: int):
         values = np.random.default_rng(seed).uniform(-5.0, 5.0, count)
@@ -31,9 +34,8 @@ class ThreadsBench:
         return (values, result, self.ffi.from_buffer("double[]", values),
                 self.ffi.from_buffer("double[]", result, require_writable=True))
 
-    def _module_work(self, count: int, calls: int):
-        function = self.lib.vdExp
-
+    @staticmethod
+    def _python_work(function, count: int, calls: int):
         def work(arrays):
             _, _, source, target = arrays
             for _ in range(calls):
@@ -76,11 +78,16 @@ class ThreadsBench:
             results = []
             for count in counts:
                 workers = [self._worker_arrays(count, seed) for seed in (1, 2)]
-                probe = self._batch(self._module_work(count, 100), 100, workers[:1])()
+                probe = self._batch(self._python_work(self.lib.vdExp, count, 100), 100,
+                                    workers[:1])()
                 calls = max(1, round(batch_seconds / probe))
-                module, native = self._module_work(count, calls), self._native_work(count, calls)
+                module = self._python_work(self.lib.vdExp, count, calls)
+                floor = self._python_work(self.floor.vdExp, count, calls)
+                native = self._native_work(count, calls)
                 batches = {ONE_THREAD: self._batch(module, calls, workers[:1]),
                            TWO_THREADS: self._batch(module, calls, workers),
+                           FLOOR_ONE_THREAD: self._batch(floor, calls, workers[:1]),
+                           FLOOR_TWO_THREADS: self._batch(floor, calls, workers),
                            NATIVE_ONE_THREAD: self._batch(native, calls, workers[:1]),
                            NATIVE_TWO_THREADS: self._batch(native, calls, workers)}
                 timings = interleave(batches, rounds)

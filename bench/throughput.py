@@ -1,5 +1,7 @@
 """Throughput on NumPy arrays passed through ffi.from_buffer, against NumPy or SciPy on
-the same arrays and against a native loop calling the runtime directly. The module is
+the same arrays and against a native loop calling the runtime directly; the floor
+extension, called from the same Python loop, separates the cost of returning to Python
+between calls from the module's own. The module is
 timed twice: with the arrays wrapped once, ahead of the calls, and wrapped anew in each
 call, which adds the backend's and NumPy's cost of exporting and releasing a buffer."""
 
@@ -15,6 +17,7 @@ from harness import Batch, calls_for, interleave, python_batch
 
 MODULE = "module"
 MODULE_WRAPPING = "module, from_buffer in the call"
+FLOOR = "floor"
 REFERENCE = "NumPy/SciPy"
 NATIVE = "native loop"
 # The native loop once more: its time over the first copy's shows the run's noise.
@@ -65,8 +68,8 @@ def module_statement(kernel: Kernel, wrapping: bool) -> str:
 
 
 class ThroughputBench:
-    def __init__(self, lib, ffi, native):
-        self.lib, self.ffi, self.native = lib, ffi, native
+    def __init__(self, lib, ffi, floor, native):
+        self.lib, self.ffi, self.floor, self.native = lib, ffi, floor, native
 
     def _batches(self, kernel: Kernel, count: int, arrays) -> dict[str, Callable[[int], Batch]]:
         names = dict(zip("ab"[:kernel.inputs] + "r", arrays))
@@ -76,6 +79,7 @@ class ThroughputBench:
         wrapped = {name: self.ffi.from_buffer(array_type, array, require_writable=True)
                    for name, array in names.items()}
         module_values = {"f": getattr(self.lib, kernel.name), "n": count, **wrapped}
+        floor_values = {**module_values, "f": getattr(self.floor, kernel.name)}
         reference_statement = f"g({', '.join(names)})"
         reference_values = {"g": kernel.reference, **names}
         native_entry = getattr(self.native, "native_" + kernel.name)
@@ -89,6 +93,8 @@ class ThroughputBench:
                                                calls),
             MODULE_WRAPPING: lambda calls: python_batch(module_statement(kernel, True),
                                                         wrapping_values, calls),
+            FLOOR: lambda calls: python_batch(module_statement(kernel, False), floor_values,
+                                              calls),
             REFERENCE: lambda calls: python_batch(reference_statement, reference_values, calls),
             NATIVE: native,
             NATIVE_CONTROL: native,

@@ -11,8 +11,15 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+typedef struct {
+    double real, imag;
+} Complex16;
+
 void vdExp(int n, const double* a, double* r);
+void vsSin(int n, const float* a, float* r);
 void vdAdd(int n, const double* a, const double* b, double* r);
+void vzMul(int n, const Complex16* a, const Complex16* b, Complex16* r);
+void vdErfInv(int n, const double* a, double* r);
 void vmdLinearFrac(int n, const double* a, const double* b, double scalea, double shifta,
                    double scaleb, double shiftb, double* r, long long mode);
 void vdadd_(const int* n, const double* a, const double* b, double* r);
@@ -26,20 +33,28 @@ typedef struct {
     char* c_data;
 } CDataHead;
 
-static PyTypeObject* cdata_base;  /* ffi.CData */
-static PyObject* array_type;      /* the ctype of the arrays the benchmark passes */
-static PyObject* pointer_type;    /* the matching pointer ctype, for the backend */
-static void** backend_exports;    /* the backend's conversion entry points */
+/* The element types of the arrays the benchmark passes. */
+enum Element { doubles, floats, complex16s, element_kinds };
+
+static PyTypeObject* cdata_base;              /* ffi.CData */
+static PyObject* array_types[element_kinds];  /* per element type, a tuple of array ctypes */
+static PyObject* pointer_type;                /* `double *`, for the backend */
+static void** backend_exports;                /* the backend's conversion entry points */
 
 enum { to_c_i32_slot = 5, restore_errno_slot = 13, save_errno_slot = 14,
        prepare_pointer_slot = 23 };
 
-static double* array_address(PyObject* object) {
-    if (!PyObject_TypeCheck(object, cdata_base) || ((CDataHead*)object)->c_type != array_type) {
-        PyErr_SetString(PyExc_TypeError, "expected a cdata array of the benchmark's type");
-        return NULL;
+static void* array_address(PyObject* object, enum Element element) {
+    if (PyObject_TypeCheck(object, cdata_base)) {
+        PyObject* types = array_types[element];
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(types); ++i) {
+            if (((CDataHead*)object)->c_type == PyTuple_GET_ITEM(types, i)) {
+                return ((CDataHead*)object)->c_data;
+            }
+        }
     }
-    return (double*)((CDataHead*)object)->c_data;
+    PyErr_SetString(PyExc_TypeError, "expected a cdata array of the benchmark's types");
+    return NULL;
 }
 
 static int unpack(PyObject* args, Py_ssize_t count, const char* name) {
@@ -50,9 +65,13 @@ static int unpack(PyObject* args, Py_ssize_t count, const char* name) {
     return 0;
 }
 
+/* setup(ffi.CData, (double array ctypes), (float ...), (MKL_Complex16 ...), `double *`,
+ *       _cffi_backend._C_API) */
 static PyObject* setup(PyObject* self, PyObject* args) {
     PyObject *base, *exports;
-    if (!PyArg_ParseTuple(args, "OOOO", &base, &array_type, &pointer_type, &exports)) {
+    if (!PyArg_ParseTuple(args, "OO!O!O!OO", &base, &PyTuple_Type, &array_types[doubles],
+                          &PyTuple_Type, &array_types[floats], &PyTuple_Type,
+                          &array_types[complex16s], &pointer_type, &exports)) {
         return NULL;
     }
     backend_exports = PyCapsule_GetPointer(exports, "cffi");
@@ -60,41 +79,54 @@ static PyObject* setup(PyObject* self, PyObject* args) {
         return NULL;
     }
     Py_INCREF(base);
-    Py_INCREF(array_type);
     Py_INCREF(pointer_type);
+    for (int i = 0; i < element_kinds; ++i) {
+        Py_INCREF(array_types[i]);
+    }
     cdata_base = (PyTypeObject*)base;
     Py_RETURN_NONE;
 }
 
-static PyObject* floor_vdExp(PyObject* self, PyObject* args) {
-    if (!unpack(args, 3, "vdExp")) return NULL;
-    int n = (int)PyLong_AsLong(PyTuple_GET_ITEM(args, 0));
-    if (n == -1 && PyErr_Occurred()) return NULL;
-    double* a = array_address(PyTuple_GET_ITEM(args, 1));
-    if (a == NULL) return NULL;
-    double* r = array_address(PyTuple_GET_ITEM(args, 2));
-    if (r == NULL) return NULL;
-    Py_BEGIN_ALLOW_THREADS
-    vdExp(n, a, r);
-    Py_END_ALLOW_THREADS
-    Py_RETURN_NONE;
-}
+/* The one-input, one-output functions of the throughput comparison. */
+#define FLOOR_ONE_INPUT(name, element, type)                                  \
+    static PyObject* floor_##name(PyObject* self, PyObject* args) {           \
+        if (!unpack(args, 3, #name)) return NULL;                             \
+        int n = (int)PyLong_AsLong(PyTuple_GET_ITEM(args, 0));                \
+        if (n == -1 && PyErr_Occurred()) return NULL;                         \
+        type* a = array_address(PyTuple_GET_ITEM(args, 1), element);         \
+        if (a == NULL) return NULL;                                           \
+        type* r = array_address(PyTuple_GET_ITEM(args, 2), element);         \
+        if (r == NULL) return NULL;                                           \
+        Py_BEGIN_ALLOW_THREADS                                                \
+        name(n, a, r);                                                        \
+        Py_END_ALLOW_THREADS                                                  \
+        Py_RETURN_NONE;                                                       \
+    }
 
-static PyObject* floor_vdAdd(PyObject* self, PyObject* args) {
-    if (!unpack(args, 4, "vdAdd")) return NULL;
-    int n = (int)PyLong_AsLong(PyTuple_GET_ITEM(args, 0));
-    if (n == -1 && PyErr_Occurred()) return NULL;
-    double* a = array_address(PyTuple_GET_ITEM(args, 1));
-    if (a == NULL) return NULL;
-    double* b = array_address(PyTuple_GET_ITEM(args, 2));
-    if (b == NULL) return NULL;
-    double* r = array_address(PyTuple_GET_ITEM(args, 3));
-    if (r == NULL) return NULL;
-    Py_BEGIN_ALLOW_THREADS
-    vdAdd(n, a, b, r);
-    Py_END_ALLOW_THREADS
-    Py_RETURN_NONE;
-}
+FLOOR_ONE_INPUT(vdExp, doubles, double)
+FLOOR_ONE_INPUT(vsSin, floats, float)
+FLOOR_ONE_INPUT(vdErfInv, doubles, double)
+
+/* The two-input, one-output functions. */
+#define FLOOR_TWO_INPUTS(name, element, type)                                 \
+    static PyObject* floor_##name(PyObject* self, PyObject* args) {           \
+        if (!unpack(args, 4, #name)) return NULL;                             \
+        int n = (int)PyLong_AsLong(PyTuple_GET_ITEM(args, 0));                \
+        if (n == -1 && PyErr_Occurred()) return NULL;                         \
+        type* a = array_address(PyTuple_GET_ITEM(args, 1), element);         \
+        if (a == NULL) return NULL;                                           \
+        type* b = array_address(PyTuple_GET_ITEM(args, 2), element);         \
+        if (b == NULL) return NULL;                                           \
+        type* r = array_address(PyTuple_GET_ITEM(args, 3), element);         \
+        if (r == NULL) return NULL;                                           \
+        Py_BEGIN_ALLOW_THREADS                                                \
+        name(n, a, b, r);                                                     \
+        Py_END_ALLOW_THREADS                                                  \
+        Py_RETURN_NONE;                                                       \
+    }
+
+FLOOR_TWO_INPUTS(vdAdd, doubles, double)
+FLOOR_TWO_INPUTS(vzMul, complex16s, Complex16)
 
 /* vdAdd with the count and every array converted by the backend, as the module does. */
 static int backend_arguments(PyObject* args, int* n, char* pointers[3]) {
@@ -140,16 +172,16 @@ static PyObject* floor_vmdLinearFrac(PyObject* self, PyObject* args) {
     if (!unpack(args, 9, "vmdLinearFrac")) return NULL;
     int n = (int)PyLong_AsLong(PyTuple_GET_ITEM(args, 0));
     if (n == -1 && PyErr_Occurred()) return NULL;
-    double* a = array_address(PyTuple_GET_ITEM(args, 1));
+    double* a = array_address(PyTuple_GET_ITEM(args, 1), doubles);
     if (a == NULL) return NULL;
-    double* b = array_address(PyTuple_GET_ITEM(args, 2));
+    double* b = array_address(PyTuple_GET_ITEM(args, 2), doubles);
     if (b == NULL) return NULL;
     double scalars[4];
     for (int i = 0; i < 4; ++i) {
         scalars[i] = PyFloat_AsDouble(PyTuple_GET_ITEM(args, 3 + i));
         if (scalars[i] == -1.0 && PyErr_Occurred()) return NULL;
     }
-    double* r = array_address(PyTuple_GET_ITEM(args, 7));
+    double* r = array_address(PyTuple_GET_ITEM(args, 7), doubles);
     if (r == NULL) return NULL;
     long long mode = PyLong_AsLongLong(PyTuple_GET_ITEM(args, 8));
     if (mode == -1 && PyErr_Occurred()) return NULL;
@@ -169,11 +201,11 @@ static PyObject* floor_vdadd(PyObject* self, PyObject* args) {
     }
     int n = (int)PyLong_AsLong(PyList_GET_ITEM(count, 0));
     if (n == -1 && PyErr_Occurred()) return NULL;
-    double* a = array_address(PyTuple_GET_ITEM(args, 1));
+    double* a = array_address(PyTuple_GET_ITEM(args, 1), doubles);
     if (a == NULL) return NULL;
-    double* b = array_address(PyTuple_GET_ITEM(args, 2));
+    double* b = array_address(PyTuple_GET_ITEM(args, 2), doubles);
     if (b == NULL) return NULL;
-    double* r = array_address(PyTuple_GET_ITEM(args, 3));
+    double* r = array_address(PyTuple_GET_ITEM(args, 3), doubles);
     if (r == NULL) return NULL;
     Py_BEGIN_ALLOW_THREADS
     vdadd_(&n, a, b, r);
@@ -202,7 +234,10 @@ static PyObject* floor_vmlGetMode(PyObject* self, PyObject* unused) {
 static PyMethodDef floor_methods[] = {
     {"setup", setup, METH_VARARGS, NULL},
     {"vdExp", floor_vdExp, METH_VARARGS, NULL},
+    {"vsSin", floor_vsSin, METH_VARARGS, NULL},
     {"vdAdd", floor_vdAdd, METH_VARARGS, NULL},
+    {"vzMul", floor_vzMul, METH_VARARGS, NULL},
+    {"vdErfInv", floor_vdErfInv, METH_VARARGS, NULL},
     {"vdAdd_through_backend", floor_vdAdd_through_backend, METH_VARARGS, NULL},
     {"vdAdd_with_errno", floor_vdAdd_with_errno, METH_VARARGS, NULL},
     {"vmdLinearFrac", floor_vmdLinearFrac, METH_VARARGS, NULL},
