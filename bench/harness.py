@@ -1,5 +1,7 @@
 """Interleaved timing: every contender of a comparison runs one batch per round, in an
-order that rotates from round to round, so that the machine's drift reaches all alike.
+order shuffled afresh for every round, so that the machine's drift reaches all alike and
+no contender always runs after the same other one (a batch can inherit the caches and
+the memory traffic its predecessor leaves).
 
 Single-threaded batches are timed by the CPU time of the calling thread: a call that
 does not block costs exactly that, and time the thread spends descheduled while other
@@ -8,6 +10,7 @@ runtime call runs on the calling thread."""
 
 from __future__ import annotations
 
+import random
 import statistics
 import time
 import timeit
@@ -55,9 +58,12 @@ def interleave(batches: dict[str, Batch], rounds: int) -> dict[str, Timing]:
     for name in names:  # warm caches, lazy lookups and the runtime's dispatch
         batches[name]()
     samples: dict[str, list[float]] = {name: [] for name in names}
-    for round_number in range(rounds):
-        shift = round_number % len(names)
-        for name in names[shift:] + names[:shift]:
+    # Unseeded: a fixed order would tie whatever bias an order carries to the same
+    # contender in every comparison of a run and in every run.
+    order = random.Random()
+    for _ in range(rounds):
+        order.shuffle(names)
+        for name in names:
             samples[name].append(batches[name]())
     return {name: Timing(samples[name]) for name in names}
 
