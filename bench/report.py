@@ -42,7 +42,7 @@ def goals(results: dict) -> list[dict]:
         worst = max(large, key=lambda row: _throughput_ratio(row, module))
         excess = _throughput_ratio(worst, module) - 1
         goal(f"counts >= 10^5, {arrays}: module time over native loop (worst: "
-             f"{worst['function']}, {worst['count']:.0e})", f"{excess * 100:+.1f} %",
+             f"{worst['function']}, {worst['count']:.0e})", f"{excess * 100:+.2f} %",
              "<= +2 %", excess <= 0.02)
     if large:
         noise = max(abs(_throughput_ratio(row, throughput.NATIVE_CONTROL) - 1) for row in large)
