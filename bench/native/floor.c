@@ -11,20 +11,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-typedef struct {
-    double real, imag;
-} Complex16;
-
-void vdExp(int n, const double* a, double* r);
-void vsSin(int n, const float* a, float* r);
-void vdAdd(int n, const double* a, const double* b, double* r);
-void vzMul(int n, const Complex16* a, const Complex16* b, Complex16* r);
-void vdErfInv(int n, const double* a, double* r);
-void vmdLinearFrac(int n, const double* a, const double* b, double scalea, double shifta,
-                   double scaleb, double shiftb, double* r, long long mode);
-void vdadd_(const int* n, const double* a, const double* b, double* r);
-int vmlSetErrStatus(int status);
-unsigned int vmlGetMode(void);
+#include "runtime_functions.h"
 
 /* The head of the backend's cdata object, as laid out in CFFI's _cffi_backend.c. */
 typedef struct {

@@ -4,27 +4,7 @@
 // by. Built by the benchmark with the system compiler; not part of the package.
 #include <time.h>
 
-namespace {
-
-struct Complex16 {
-    double real;
-    double imag;
-};
-
-}  // namespace
-
-extern "C" {
-void vdExp(int n, const double* a, double* r);
-void vsSin(int n, const float* a, float* r);
-void vdAdd(int n, const double* a, const double* b, double* r);
-void vzMul(int n, const Complex16* a, const Complex16* b, Complex16* r);
-void vdErfInv(int n, const double* a, double* r);
-void vmdLinearFrac(int n, const double* a, const double* b, double scalea, double shifta,
-                   double scaleb, double shiftb, double* r, long long mode);
-void vdadd_(const int* n, const double* a, const double* b, double* r);
-int vmlSetErrStatus(int status);
-unsigned int vmlGetMode();
-}
+#include "runtime_functions.h"
 
 namespace {
 
