@@ -32,9 +32,9 @@ def build_floor(build_dir: Path, ffi) -> ModuleType:
     include = sysconfig.get_paths()["include"]
     _compile(["gcc", "-O2", "-shared", "-fPIC", "-Wall", f"-I{include}",
               str(SOURCES / "floor.c"), "-o", str(output), *_link_runtime()])
-    spec = importlib.util.spec_from_file_location("bench_floor", output)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("bench_floor", output)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     import _cffi_backend
 
     array_types = [(ffi.typeof(f"{element}[1]"), ffi.typeof(f"{element}[]"))
