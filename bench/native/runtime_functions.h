@@ -1,0 +1,28 @@
+/* The runtime functions the benchmark's native contenders call, for C and C++. */
+#ifndef BENCH_RUNTIME_FUNCTIONS_H
+#define BENCH_RUNTIME_FUNCTIONS_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct {
+    double real, imag;
+} Complex16;
+
+void vdExp(int n, const double* a, double* r);
+void vsSin(int n, const float* a, float* r);
+void vdAdd(int n, const double* a, const double* b, double* r);
+void vzMul(int n, const Complex16* a, const Complex16* b, Complex16* r);
+void vdErfInv(int n, const double* a, double* r);
+void vmdLinearFrac(int n, const double* a, const double* b, double scalea, double shifta,
+                   double scaleb, double shiftb, double* r, long long mode);
+void vdadd_(const int* n, const double* a, const double* b, double* r);
+int vmlSetErrStatus(int status);
+unsigned int vmlGetMode(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
