@@ -8,6 +8,7 @@ import per_call
 import scratch
 import threads
 import throughput
+import vm_calls
 from harness import paired_ratio, reported_seconds
 
 # The count from which the module must keep within 2 % of the native loop.
@@ -63,6 +64,14 @@ def goals(results: dict) -> list[dict]:
         scaling = _thread_scaling(row)
         goal(f"two threads / one thread, vdExp({row['count']:.0e})", f"{scaling:.2f}x",
              ">= 1.7x", scaling >= 1.7)
+
+    vm = results["vm"]
+    ratio = paired_ratio(vm["one_element"], vm_calls.VM_ONE, vm_calls.NUMPY_ONE)
+    goal("vm.exp(x) / np.exp(x), one float64 element", f"{ratio:.2f}x", "<= 1.5x", ratio <= 1.5)
+    for name in (vm_calls.VM_LARGE, vm_calls.VM_LARGE_OUT):
+        excess = paired_ratio(vm["large"], name, vm_calls.LIB_LARGE) - 1
+        goal(f"{name} over lib.vdExp, {vm['large_count']:.0e} float64 elements",
+             f"{excess * 100:+.1f} %", "<= +5 %", excess <= 0.05)
     return found
 
 
@@ -202,6 +211,16 @@ def _other_sections(results: dict) -> list[str]:
              f"{reported_seconds(conversion['timings'], name) / cdata:.1f}x"]
             for name in (scratch.CDATA_MODULE, scratch.LIST_MODULE, scratch.LIST_ABI)]
     lines += _table(["input", "µs per call", "against the cdata array"], rows)
+
+    vm = results["vm"]
+    lines += ["## The NumPy-first layer `vm`", ""]
+    rows = [[name, f"{reported_seconds(vm['one_element'], name) * 1e9:,.0f} ns"]
+            for name in (vm_calls.VM_ONE, vm_calls.NUMPY_ONE, vm_calls.VM_ONE_OUT,
+                         vm_calls.NUMPY_ONE_OUT)]
+    rows += [[f"{name}, {vm['large_count']:.0e} elements",
+              f"{reported_seconds(vm['large'], name) * 1e6:,.1f} µs"]
+             for name in (vm_calls.VM_LARGE, vm_calls.VM_LARGE_OUT, vm_calls.LIB_LARGE)]
+    lines += _table(["call", "time per call"], rows)
     return lines
 
 

@@ -39,11 +39,15 @@ class Sizes:
     scratch_count: int
     scratch_batch_s: float
     scratch_rounds: int
+    vm_large_count: int
+    vm_batch_s: float
+    vm_rounds: int
 
 
 FULL = Sizes(0.002, 51, tuple(10**k for k in range(2, 8)), 0.005, 31, 15,
-             (10**3, 10**4, 10**5), 0.05, 11, 10**5, 0.02, 21)
-QUICK = Sizes(0.0005, 2, (10**2, 10**3), 0.0005, 2, 1, (10**3,), 0.002, 2, 10**3, 0.001, 2)
+             (10**3, 10**4, 10**5), 0.05, 11, 10**5, 0.02, 21, 10**5, 0.005, 31)
+QUICK = Sizes(0.0005, 2, (10**2, 10**3), 0.0005, 2, 1, (10**3,), 0.002, 2, 10**3, 0.001, 2,
+              10**3, 0.0005, 2)
 
 
 def machine(started: datetime.datetime) -> dict:
@@ -80,6 +84,7 @@ def measure(sizes: Sizes, quick: bool) -> dict:
     from scratch import ScratchBench
     from threads import ThreadsBench
     from throughput import ThroughputBench
+    from vm_calls import VmBench
 
     started = datetime.datetime.now(datetime.timezone.utc)
     began = time.perf_counter()
@@ -111,6 +116,9 @@ def measure(sizes: Sizes, quick: bool) -> dict:
     step("scratch conversion")
     results["scratch"] = ScratchBench(lib, ffi, abi_lib, abi_ffi).run(
         sizes.scratch_count, sizes.scratch_batch_s, sizes.scratch_rounds)
+    step("vm")
+    results["vm"] = VmBench(lib, ffi).run(sizes.vm_large_count, sizes.vm_batch_s,
+                                          sizes.vm_rounds)
     results["elapsed_s"] = time.perf_counter() - began
     step("done")
     return results
