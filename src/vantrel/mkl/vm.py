@@ -28,10 +28,17 @@ globals().update(_OPERATIONS)
 class _Accuracy(SimpleNamespace):
     """vm's ufuncs in one of the runtime's accuracies, whatever the thread's mode."""
 
+    def __init__(self, name: str):
+        super().__init__(**_dispatch.ufuncs(name, __name__))
+        self.__name = name
 
-la = _Accuracy(**_dispatch.ufuncs("la", __name__))
-ha = _Accuracy(**_dispatch.ufuncs("ha", __name__))
-ep = _Accuracy(**_dispatch.ufuncs("ep", __name__))
+    def __reduce__(self) -> str:
+        return self.__name  # by reference, as vm.la
+
+
+la = _Accuracy("la")
+ha = _Accuracy("ha")
+ep = _Accuracy("ep")
 
 _PACK = ["packi", "packm", "packv", "unpacki", "unpackm", "unpackv"]
 __all__ = sorted([*_OPERATIONS, *_PACK]) + ["la", "ha", "ep", *_mode_names]
