@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "bridge/reach.hpp"
@@ -101,6 +102,21 @@ char* data_of(const Ref& array) { return static_cast<char*>(PyArray_DATA(array.a
 
 // `a` as a flat, C-contiguous, aligned array of the first precision it casts to safely.
 Ref input_array(const char* function, PyObject* a, const Precision*& chosen) {
+    if (PyArray_CheckExact(a)) {
+        // An array of one of the precisions' own dtypes takes that precision as it is.
+        auto* array = reinterpret_cast<PyArrayObject*>(a);
+        const int type = PyArray_DESCR(array)->type_num;
+        if (PyArray_ISNBO(PyArray_DESCR(array)->byteorder) && PyArray_IS_C_CONTIGUOUS(array) &&
+            PyArray_ISALIGNED(array)) {
+            for (const Precision& p : precisions) {
+                if (p.type_number == type) {
+                    chosen = &p;
+                    Py_INCREF(a);
+                    return Ref(a);
+                }
+            }
+        }
+    }
     Ref given(PyArray_FROM_O(a));
     if (!given) {
         return Ref();
@@ -150,62 +166,83 @@ bool integer(const char* function, const char* name, PyObject* value, long long 
     return true;
 }
 
-// A private int64 copy of an integer (or, for a mask, boolean) array, flat in C order.
-Ref private_copy(const char* function, const char* name, PyObject* given, bool is_mask) {
+// A private copy of an integer (or, for a mask, boolean) array, flat in C order, as
+// 64-bit values: read once from the caller's memory, then checked and used.
+bool private_copy(const char* function, const char* name, PyObject* given, bool is_mask,
+                  std::vector<npy_int64>& copy) {
     Ref array(PyArray_FROM_O(given));
     if (!array) {
-        return Ref();
+        return false;
     }
-    const char kind = PyArray_DESCR(array.array())->kind;
+    PyArray_Descr* descr = PyArray_DESCR(array.array());
+    const char kind = descr->kind;
     const bool integers = kind == 'i' || kind == 'u';
-    if (!(integers || (is_mask && kind == 'b')) && !(PyArray_SIZE(array.array()) == 0 && !is_mask)) {
-        Ref dtype_name(PyObject_Str(reinterpret_cast<PyObject*>(PyArray_DESCR(array.array()))));
+    const npy_intp count = PyArray_SIZE(array.array());
+    if (!(integers || (is_mask && kind == 'b')) && !(count == 0 && !is_mask)) {
+        Ref dtype_name(PyObject_Str(reinterpret_cast<PyObject*>(descr)));
         if (dtype_name) {
             PyErr_Format(PyExc_TypeError, "vm.%s: %s must hold %s, not %U", function, name,
                          is_mask ? "booleans or integers" : "integers", dtype_name.get());
         }
-        return Ref();
+        return false;
+    }
+    copy.resize(static_cast<std::size_t>(count));
+    if (count == 0) {
+        return true;
+    }
+    auto* source = array.array();
+    if (PyArray_IS_C_CONTIGUOUS(source) && PyArray_ISALIGNED(source) &&
+        PyArray_ISNBO(descr->byteorder) && kind == 'i' &&
+        (descr->elsize == 8 || descr->elsize == 4)) {
+        // The common cases, int64 and int32, without NumPy's general cast machinery.
+        if (descr->elsize == 8) {
+            std::memcpy(copy.data(), PyArray_DATA(source), static_cast<std::size_t>(count) * 8);
+        } else {
+            const auto* values = static_cast<const npy_int32*>(PyArray_DATA(source));
+            std::copy(values, values + count, copy.begin());
+        }
+        return true;
     }
     // A uint64 position past the int64 range wraps to a negative one, which is refused.
-    return Ref(PyArray_FromAny(array.get(), PyArray_DescrFromType(NPY_INT64), 0, 0,
-                               NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_ENSURECOPY |
-                                   NPY_ARRAY_FORCECAST,
-                               nullptr));
+    PyArray_Descr* int64 = PyArray_DescrFromType(NPY_INT64);
+    npy_intp dimension = count;
+    Ref target(PyArray_NewFromDescr(&PyArray_Type, int64, 1, &dimension, nullptr, copy.data(),
+                                    NPY_ARRAY_CARRAY, nullptr));
+    if (!target) {
+        return false;
+    }
+    return PyArray_CopyAnyInto(target.array(), array.array()) == 0;
 }
 
 // The copied positions as the runtime's 32-bit ints, each checked to lie within an array
 // of `bound` elements.
-bool positions(const char* function, const Ref& copy, npy_intp bound, const char* bound_name,
-               std::vector<int>& result) {
-    const npy_intp count = PyArray_SIZE(copy.array());
-    const auto* values = reinterpret_cast<const npy_int64*>(PyArray_DATA(copy.array()));
-    result.resize(static_cast<std::size_t>(count));
-    for (npy_intp i = 0; i < count; ++i) {
-        if (values[i] < 0 || values[i] >= bound) {
+bool positions(const char* function, const std::vector<npy_int64>& copy, npy_intp bound,
+               const char* bound_name, std::vector<int>& result) {
+    result.resize(copy.size());
+    for (std::size_t i = 0; i < copy.size(); ++i) {
+        if (copy[i] < 0 || copy[i] >= bound) {
             PyErr_Format(PyExc_ValueError,
                          "vm.%s: index holds positions outside %s, which has %zd elements",
                          function, bound_name, bound);
             return false;
         }
-        if (values[i] > largest_int) {
+        if (copy[i] > largest_int) {
             PyErr_Format(PyExc_ValueError,
                          "vm.%s: index holds positions past 2**31 - 1, which the runtime's "
                          "32-bit indexes cannot reach",
                          function);
             return false;
         }
-        result[static_cast<std::size_t>(i)] = static_cast<int>(values[i]);
+        result[i] = static_cast<int>(copy[i]);
     }
     return true;
 }
 
 // The copied mask as the runtime's 32-bit ints: 1 where it is non-zero.
-std::vector<int> mask_entries(const Ref& copy) {
-    const npy_intp count = PyArray_SIZE(copy.array());
-    const auto* values = reinterpret_cast<const npy_int64*>(PyArray_DATA(copy.array()));
-    std::vector<int> result(static_cast<std::size_t>(count));
-    for (npy_intp i = 0; i < count; ++i) {
-        result[static_cast<std::size_t>(i)] = values[i] != 0;
+std::vector<int> mask_entries(const std::vector<npy_int64>& copy) {
+    std::vector<int> result(copy.size());
+    for (std::size_t i = 0; i < copy.size(); ++i) {
+        result[i] = copy[i] != 0;
     }
     return result;
 }
@@ -359,9 +396,10 @@ PyObject* packv(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* na
     if (!a) {
         return nullptr;
     }
-    Ref copy = private_copy("packv", "index", args[1], false);
+    std::vector<npy_int64> copy;
     std::vector<int> index;
-    if (!copy || !positions("packv", copy, PyArray_SIZE(a.array()), "a", index)) {
+    if (!private_copy("packv", "index", args[1], false, copy) ||
+        !positions("packv", copy, PyArray_SIZE(a.array()), "a", index)) {
         return nullptr;
     }
     const auto count = static_cast<npy_intp>(index.size());
@@ -393,14 +431,14 @@ PyObject* packm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* na
     if (!a) {
         return nullptr;
     }
-    Ref copy = private_copy("packm", "mask", args[1], true);
-    if (!copy) {
+    std::vector<npy_int64> copy;
+    if (!private_copy("packm", "mask", args[1], true, copy)) {
         return nullptr;
     }
     const npy_intp size = PyArray_SIZE(a.array());
-    if (PyArray_SIZE(copy.array()) != size) {
+    if (static_cast<npy_intp>(copy.size()) != size) {
         PyErr_Format(PyExc_ValueError, "vm.packm: mask has %zd elements, a has %zd",
-                     PyArray_SIZE(copy.array()), size);
+                     static_cast<npy_intp>(copy.size()), size);
         return nullptr;
     }
     std::vector<int> mask = mask_entries(copy);
@@ -470,9 +508,10 @@ PyObject* unpackv(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     if (!out) {
         return nullptr;
     }
-    Ref copy = private_copy("unpackv", "index", args[1], false);
+    std::vector<npy_int64> copy;
     std::vector<int> index;
-    if (!copy || !positions("unpackv", copy, PyArray_SIZE(out.array()), "out", index)) {
+    if (!private_copy("unpackv", "index", args[1], false, copy) ||
+        !positions("unpackv", copy, PyArray_SIZE(out.array()), "out", index)) {
         return nullptr;
     }
     const npy_intp count = PyArray_SIZE(a.array());
@@ -511,14 +550,14 @@ PyObject* unpackm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     if (!out) {
         return nullptr;
     }
-    Ref copy = private_copy("unpackm", "mask", args[1], true);
-    if (!copy) {
+    std::vector<npy_int64> copy;
+    if (!private_copy("unpackm", "mask", args[1], true, copy)) {
         return nullptr;
     }
     const npy_intp size = PyArray_SIZE(out.array());
-    if (PyArray_SIZE(copy.array()) != size) {
+    if (static_cast<npy_intp>(copy.size()) != size) {
         PyErr_Format(PyExc_ValueError, "vm.unpackm: mask has %zd elements, out has %zd",
-                     PyArray_SIZE(copy.array()), size);
+                     static_cast<npy_intp>(copy.size()), size);
         return nullptr;
     }
     std::vector<int> mask = mask_entries(copy);

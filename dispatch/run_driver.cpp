@@ -1,10 +1,12 @@
 #include "dispatch/run_driver.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
 
+#include "dispatch/mode_values.hpp"
 #include "dispatch/runtime_session.hpp"
 
 namespace tessivec::dispatch {
@@ -92,6 +94,34 @@ bool in_place(const Shape& shape, char** args, const npy_intp* steps) {
     return false;
 }
 
+template <class Real>
+bool finite_values(const void* data, npy_intp count) {
+    const auto* values = static_cast<const Real*>(data);
+    bool finite = true;
+    for (npy_intp i = 0; i < count; ++i) {
+        finite &= std::isfinite(values[i]);
+    }
+    return finite;
+}
+
+// Whether every output of the run holds finite values only.
+bool all_finite(const Shape& shape, void* const* operands, npy_intp count) {
+    for (std::size_t k = 0; k < shape.operands; ++k) {
+        if (shape.kinds[k] != OperandKind::output) {
+            continue;
+        }
+        const char type = shape.types[k];
+        const npy_intp parts = type == NPY_CFLOAT || type == NPY_CDOUBLE ? 2 : 1;
+        const bool finite = type == NPY_FLOAT || type == NPY_CFLOAT
+                                ? finite_values<float>(operands[k], count * parts)
+                                : finite_values<double>(operands[k], count * parts);
+        if (!finite) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // How many elements from `start` on keep every scalar operand at one value.
 npy_intp constant_run(const Shape& shape, char** args, const npy_intp* steps, npy_intp start,
                       npy_intp most) {
@@ -131,12 +161,12 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
                 operands[k] = args[k] + i * steps[k];
             }
             call(1, operands, session.mode());
-            session.repeat_run();
+            session.take_status();
         }
         return;
     }
     RuntimeSession session(setting, count, !in_place(shape, args, steps));
-    Passing passing[max_operands];
+    Passing passing[max_operands] = {};
     bool buffered = false, varying_scalars = false;
     for (std::size_t k = 0; k < shape.operands; ++k) {
         const npy_intp step = steps[k];
@@ -206,9 +236,17 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
             }
         }
         call(static_cast<int>(run), operands, session.mode());
-        if (session.repeat_run()) {
-            call(static_cast<int>(run), operands, session.mode());
-            session.repeat_run();
+        if (const int status = session.take_status(); status != 0) {
+            session.note(status);
+            // A domain error leaves a NaN, a singularity or overflow an infinity: where
+            // the last condition was underflow and every result is finite, it was the
+            // only kind, and the run need not be computed again to find others.
+            if (status != mode_values::STATUS_UNDERFLOW ||
+                !all_finite(shape, operands, run)) {
+                session.start_collecting();
+                call(static_cast<int>(run), operands, session.mode());
+                session.take_status();
+            }
         }
         for (std::size_t k = 0; k < shape.operands; ++k) {
             if (passing[k] == Passing::scattered) {

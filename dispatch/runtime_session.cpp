@@ -77,6 +77,9 @@ RuntimeSession::RuntimeSession(const LoopSetting& setting, npy_intp count, bool 
 }
 
 void RuntimeSession::start_collecting() {
+    if (collecting_) {
+        return;
+    }
     thread_mode_ = runtime::vmlGetMode();
     callback_ = runtime::vmlGetErrorCallBack();
     runtime::vmlSetErrorCallBack(&collect_condition);
@@ -84,19 +87,16 @@ void RuntimeSession::start_collecting() {
     collecting_ = true;
 }
 
-bool RuntimeSession::repeat_run() {
+int RuntimeSession::take_status() {
     const int status = runtime::vmlGetErrStatus();
     if (status == STATUS_OK) {
-        return false;
+        return STATUS_OK;
     }
     runtime::vmlClearErrStatus();
-    if (collecting_) {
-        return false;  // the callback saw every condition
-    }
-    note_condition(status);
-    start_collecting();
-    return true;
+    return collecting_ ? STATUS_OK : status;
 }
+
+void RuntimeSession::note(int status) { note_condition(status); }
 
 RuntimeSession::~RuntimeSession() {
     if (threads_set_) {

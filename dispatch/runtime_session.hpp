@@ -23,12 +23,17 @@ public:
     RuntimeSession& operator=(const RuntimeSession&) = delete;
 
     long long mode() const { return mode_; }
-    // After each runtime call: whether the run must be computed again (in mode()).
-    bool repeat_run();
-
-private:
+    bool collecting() const { return collecting_; }
+    // After each runtime call: the condition the thread's status reports for the run
+    // (0 for none, and always 0 while collecting, the callback having seen them all);
+    // the status is cleared.
+    int take_status();
+    // Records a condition the run met.
+    void note(int status);
+    // From now on, runs go with the callback that sees every condition.
     void start_collecting();
 
+private:
     unsigned accuracy_;
     long long mode_;
     int prior_status_;

@@ -142,6 +142,9 @@ def test_every_condition_a_call_meets_is_reported(layout):
         "divide by zero", "invalid value", "overflow"]
     with np.errstate(over="raise"), pytest.raises(FloatingPointError):
         vm.pow.reduce(np.array([10.0, 400.0, 1.0]))
+    # A domain error before an underflow, the last condition the status keeps.
+    with np.errstate(all="ignore", invalid="raise"), pytest.raises(FloatingPointError):
+        vm.pow(prepare(np.array([-1.0, 10.0, 2.0]))[0], np.array([0.5, -400.0, 1.0]))
 
 
 def test_results_with_conditions_are_the_runtimes(ffi, lib):
