@@ -263,8 +263,9 @@ Ref output_array(const char* function, PyObject* out, const Precision& p, npy_in
     auto* array = reinterpret_cast<PyArrayObject*>(out);
     PyArray_Descr* descr = PyArray_DESCR(array);
     if (descr->type_num != p.type_number || !PyArray_ISNBO(descr->byteorder)) {
+        Ref wanted(reinterpret_cast<PyObject*>(PyArray_DescrFromType(p.type_number)));
         Ref have(PyObject_Str(reinterpret_cast<PyObject*>(descr)));
-        Ref want(PyObject_Str(reinterpret_cast<PyObject*>(PyArray_DescrFromType(p.type_number))));
+        Ref want(PyObject_Str(wanted.get()));
         if (have && want) {
             PyErr_Format(PyExc_TypeError, "vm.%s: out has dtype %U, the result's dtype is %U",
                          function, have.get(), want.get());

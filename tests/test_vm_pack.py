@@ -117,3 +117,20 @@ def test_the_runtime_reads_a_checked_copy_of_the_index():
 def test_positions_that_do_not_fit_are_refused_before_narrowing(index):
     with pytest.raises(ValueError, match="positions outside a"):
         vm.packv(A, index)
+
+
+def test_calls_and_refusals_keep_no_references():
+    import sys
+    a, index, mask = np.arange(8.0), np.array([3, 1]), np.array([1, 0] * 4)
+    out = np.empty(2, np.float32)
+    before = [sys.getrefcount(x) for x in (a, index, mask, out)]
+    for _ in range(200):
+        vm.packv(a, index)
+        vm.packm(a, mask)
+        vm.unpackv(a[:2], index, np.empty(8))
+        with pytest.raises(TypeError):
+            vm.packv(a, index, out=out)  # the wrong dtype
+        with pytest.raises(ValueError):
+            vm.packv(a, [9])
+    after = [sys.getrefcount(x) for x in (a, index, mask, out)]
+    assert after == before

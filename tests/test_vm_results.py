@@ -107,6 +107,12 @@ def test_other_layouts_give_the_same_bits(function, loop):
     # Two dimensions, transposed.
     grid = [a.reshape(4, 6).T for a in arrays]
     same(results_of(function, *grid, *scalars), [r.reshape(4, 6).T for r in contiguous])
+    # where=: the selected elements as computed everywhere, the others untouched.
+    where = np.arange(n) % 3 != 0
+    outs = tuple(np.full(n, 7, r.dtype) for r in contiguous)
+    got = results_of(function, *arrays, *scalars, out=outs, where=where)
+    for g, w in zip(got, contiguous):
+        assert g[where].tobytes() == w[where].tobytes() and np.all(g[~where] == 7)
     # A broadcast first input: every element the same value, never materialised.
     first = [np.broadcast_to(arrays[0][3], (n,))] + arrays[1:]
     repeated = [np.full(n, arrays[0][3])] + arrays[1:]

@@ -106,6 +106,8 @@ def test_methods_numpy_defines_for_two_input_ufuncs():
     assert np.array_equal(vm.add.accumulate(a), np.add.accumulate(a))
     assert np.array_equal(vm.mul.accumulate(a), np.multiply.accumulate(a))
     assert np.array_equal(vm.add.reduce(a.reshape(2, 3), axis=1), [6.0, 15.0])
+    assert vm.add.reduce(a.reshape(2, 3), axis=0, keepdims=True).shape == (1, 3)
+    assert vm.add.reduce(a, initial=100.0, where=a > 3) == 115.0
     assert np.array_equal(vm.add.reduceat(a, [0, 2, 5]), np.add.reduceat(a, [0, 2, 5]))
     assert np.array_equal(vm.sub.outer(a[:3], a[:2]), np.subtract.outer(a[:3], a[:2]))
     at, expected = a.copy(), a.copy()
