@@ -28,6 +28,9 @@ bool convert_scalar(const Operation& operation, std::size_t position, PyObject* 
     }
     const double value = PyFloat_AsDouble(object);
     if (value == -1.0 && PyErr_Occurred()) {
+        if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+            return false;  // a real number beyond the double range, as lib reports it
+        }
         PyErr_Format(PyExc_TypeError, "vm.%U: argument '%U' must be a real number, not %s",
                      operation.name, argument_name(operation, position), Py_TYPE(object)->tp_name);
         return false;
