@@ -123,7 +123,8 @@ def last_readable_int(ffi):
     assert libc.mprotect(start + page, page, mmap.PROT_READ | mmap.PROT_WRITE) == 0
 
 
-def test_counts_and_increments_at_the_end_of_readable_memory(ffi, lib, last_readable_int):
+def test_counts_and_increments_at_the_end_of_readable_memory(ffi, lib, clean_runtime_state,
+                                                             last_readable_int):
     value = ffi.cast("int *", last_readable_int)
     x, r = ffi.new("double[]", [0.0, 1.0]), ffi.new("double[2]")
     value[0] = 2
@@ -134,6 +135,6 @@ def test_counts_and_increments_at_the_end_of_readable_memory(ffi, lib, last_read
     lib.VDUNPACKI([2], x, r, value)
     assert list(r) == [0.0, 1.0]
     lib.vmlsetmode(ffi.cast("unsigned int *", value))  # a mode too: LA
+    assert lib.vmlGetMode() & 0xF == 0x1
     lib.vmlseterrstatus(value)
-    lib.vmlSetMode(0x2)
-    lib.vmlClearErrStatus()
+    assert lib.vmlGetErrStatus() == 1
