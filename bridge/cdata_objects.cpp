@@ -5,6 +5,7 @@
 namespace tessivec::bridge {
 
 CDataTypes::Known CDataTypes::known_[8] = {};
+PyTypeObject* CDataTypes::borrowing_[2] = {};
 
 namespace {
 
@@ -42,6 +43,9 @@ CDataKind CDataTypes::learn(PyTypeObject* type) {
             if (slot.type == nullptr) {
                 Py_INCREF(type);
                 slot = {type, kind};
+                if (kind == CDataKind::from_buffer || kind == CDataKind::gc_wrapper) {
+                    borrowing_[kind == CDataKind::from_buffer ? 0 : 1] = type;
+                }
                 break;
             }
         }

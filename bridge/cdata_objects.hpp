@@ -53,7 +53,10 @@ public:
         return learn(type);
     }
 
-    static bool is_cdata(PyTypeObject* type) { return kind(type) != CDataKind::none; }
+    // Whether objects of a type already met are from_buffer cdata or ffi.gc wrappers.
+    static bool borrows_memory(PyTypeObject* type) {
+        return type == borrowing_[0] || type == borrowing_[1];
+    }
 
 private:
     struct Known {
@@ -64,6 +67,7 @@ private:
     static CDataKind learn(PyTypeObject* type);
 
     static Known known_[8];
+    static PyTypeObject* borrowing_[2];
 };
 
 inline CDataHead* cdata_head(PyObject* cdata) { return reinterpret_cast<CDataHead*>(cdata); }

@@ -1,7 +1,5 @@
 #include "bridge/memory_pins.hpp"
 
-#include "bridge/cdata_objects.hpp"
-
 namespace tessivec::bridge {
 
 namespace {
@@ -47,11 +45,6 @@ void MemoryPin::release() {
         has_view = false;
     }
     Py_CLEAR(wrapped);
-}
-
-bool needs_pin(PyTypeObject* type) {
-    CDataKind kind = CDataTypes::kind(type);
-    return kind == CDataKind::from_buffer || kind == CDataKind::gc_wrapper;
 }
 
 bool pin_memory(MemoryPin& pin, PyObject* object, bool written, const char* function,

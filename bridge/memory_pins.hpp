@@ -14,14 +14,16 @@
 
 #include <cstddef>
 
+#include "bridge/cdata_objects.hpp"
+
 namespace tessivec::bridge {
 
 // One argument's hold: a view of the exporter's buffer and a reference to the cdata an
 // ffi.gc wrapper wraps, either or both empty.
 struct MemoryPin {
     Py_buffer view;
-    bool has_view = false;
-    PyObject* wrapped = nullptr;
+    bool has_view;
+    PyObject* wrapped;
 
     void release();
 };
@@ -51,16 +53,17 @@ private:
     std::size_t count_ = 0;
 };
 
-// Whether an object is one whose memory another object owns: only those are pinned.
-bool needs_pin(PyTypeObject* type);
-
+// Only an object whose memory another object owns is pinned. Its type is known by the
+// time the pins are taken: the conversion asked for the object's length.
 template <std::size_t MaxPins>
 bool MemoryPins<MaxPins>::pin(PyObject* object, bool written, const char* function,
                               std::size_t position) {
-    if (!needs_pin(Py_TYPE(object))) {
+    if (!CDataTypes::borrows_memory(Py_TYPE(object))) {
         return true;
     }
     MemoryPin& pin = pins_[count_];
+    pin.has_view = false;
+    pin.wrapped = nullptr;
     if (!pin_memory(pin, object, written, function, position)) {
         pin.release();
         return false;
