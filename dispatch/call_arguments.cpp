@@ -93,6 +93,14 @@ bool convert_mode(const Operation& operation, PyObject* object, long long& mode)
                      operation.name, object);
         return false;
     }
+    // The accuracy field picks the runtime's kernel; it defines only 0, LA, HA and EP.
+    if ((mode & 0xF) > 0x3) {
+        PyErr_Format(PyExc_ValueError,
+                     "vm.%U: mode %R has accuracy field %d, which the runtime does not define "
+                     "(0, LA 1, HA 2 or EP 3)",
+                     operation.name, object, static_cast<int>(mode & 0xF));
+        return false;
+    }
     return true;
 }
 
