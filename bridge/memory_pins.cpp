@@ -12,40 +12,23 @@ bool refuse(const char* function, std::size_t position, const char* what) {
     return false;
 }
 
-// A view of the exporter's buffer, taken afresh: the exporter keeps that memory, and
-// keeps it writable where asked, until the view is released.
-bool view_exporter(MemoryPin& pin, FromBufferCData* cdata, bool written, const char* function,
+// The view a from_buffer cdata took keeps the exporter's memory in place (an exporter
+// does not resize or free memory it has lent) until ffi.release gives it back.
+bool hold_exporter(MemoryPin& pin, FromBufferCData* cdata, bool written, const char* function,
                    std::size_t position) {
-    Py_buffer* taken = cdata->view;
-    if (taken == nullptr || taken->obj == nullptr) {
+    Py_buffer* view = cdata->view;
+    if (view == nullptr || view->obj == nullptr) {
         return refuse(function, position, "was released before the call");
     }
-    if (written && taken->readonly) {
+    if (written && view->readonly) {
         return refuse(function, position, "is read-only memory, but the call writes it");
     }
-    if (PyObject_GetBuffer(taken->obj, &pin.view, written ? PyBUF_WRITABLE : PyBUF_SIMPLE) < 0) {
-        bool read_only = written && PyErr_ExceptionMatches(PyExc_BufferError);
-        PyErr_Clear();
-        return refuse(function, position,
-                      read_only ? "is read-only memory, but the call writes it"
-                                : "is memory its exporter no longer offers");
-    }
-    pin.has_view = true;
-    if (pin.view.buf != taken->buf || pin.view.len < taken->len) {
-        return refuse(function, position, "is memory its exporter has moved or shrunk");
-    }
+    Py_INCREF(view->obj);
+    pin.exporter = view->obj;
     return true;
 }
 
 }  // namespace
-
-void MemoryPin::release() {
-    if (has_view) {
-        PyBuffer_Release(&view);
-        has_view = false;
-    }
-    Py_CLEAR(wrapped);
-}
 
 bool pin_memory(MemoryPin& pin, PyObject* object, bool written, const char* function,
                 std::size_t position) {
@@ -64,7 +47,7 @@ bool pin_memory(MemoryPin& pin, PyObject* object, bool written, const char* func
                 break;
             }
             case CDataKind::from_buffer:
-                return view_exporter(pin, reinterpret_cast<FromBufferCData*>(object), written,
+                return hold_exporter(pin, reinterpret_cast<FromBufferCData*>(object), written,
                                      function, position);
             default:
                 return true;

@@ -2,10 +2,10 @@
 // Python code that runs while later arguments convert (their __index__ or __float__, a
 // finalizer) can release memory converted earlier: ffi.release on a from_buffer cdata
 // gives the exporter's buffer back, on an ffi.gc wrapper it runs the destructor. So once
-// every argument is converted, a released one is refused, and the call takes a view of
-// its own of every exporter, writable where the runtime writes, and a reference to every
-// wrapped cdata: from then on nothing but the runtime touches that memory. Memory that
-// is read-only is refused where the runtime would write it. ffi.new memory belongs to
+// every argument is converted, and no more Python code runs before the call, a released
+// one is refused, and memory the exporter lent read-only is refused where the runtime
+// writes. The call holds a reference to each exporter and to each cdata an ffi.gc
+// wrapper wraps, so that neither goes while the runtime runs. ffi.new memory belongs to
 // its cdata, which the argument tuple holds; a bare pointer is passed as C would pass it.
 #pragma once
 
@@ -18,14 +18,16 @@
 
 namespace tessivec::bridge {
 
-// One argument's hold: a view of the exporter's buffer and a reference to the cdata an
-// ffi.gc wrapper wraps, either or both empty.
+// One argument's hold: the exporter of a from_buffer cdata and the cdata an ffi.gc
+// wrapper wraps, either or both null.
 struct MemoryPin {
-    Py_buffer view;
-    bool has_view;
+    PyObject* exporter;
     PyObject* wrapped;
 
-    void release();
+    void release() {
+        Py_CLEAR(exporter);
+        Py_CLEAR(wrapped);
+    }
 };
 
 // Pins the memory of `object`, argument `position` of `function`; false with ValueError
@@ -46,30 +48,25 @@ public:
         }
     }
 
-    bool pin(PyObject* object, bool written, const char* function, std::size_t position);
+    // Only an object whose memory another object owns is pinned. Its type is known by
+    // the time the pins are taken: the conversion asked for the object's length.
+    bool pin(PyObject* object, bool written, const char* function, std::size_t position) {
+        if (!CDataTypes::borrows_memory(Py_TYPE(object))) {
+            return true;
+        }
+        MemoryPin& pin = pins_[count_];
+        pin = {nullptr, nullptr};
+        if (!pin_memory(pin, object, written, function, position)) {
+            pin.release();
+            return false;
+        }
+        ++count_;
+        return true;
+    }
 
 private:
     MemoryPin pins_[MaxPins == 0 ? 1 : MaxPins];
     std::size_t count_ = 0;
 };
-
-// Only an object whose memory another object owns is pinned. Its type is known by the
-// time the pins are taken: the conversion asked for the object's length.
-template <std::size_t MaxPins>
-bool MemoryPins<MaxPins>::pin(PyObject* object, bool written, const char* function,
-                              std::size_t position) {
-    if (!CDataTypes::borrows_memory(Py_TYPE(object))) {
-        return true;
-    }
-    MemoryPin& pin = pins_[count_];
-    pin.has_view = false;
-    pin.wrapped = nullptr;
-    if (!pin_memory(pin, object, written, function, position)) {
-        pin.release();
-        return false;
-    }
-    ++count_;
-    return true;
-}
 
 }  // namespace tessivec::bridge

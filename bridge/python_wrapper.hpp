@@ -2,8 +2,9 @@
 // registers: an argument tuple (two or more parameters), one argument, or none.
 // Arguments are converted in declaration order, each completely before the next; the
 // first refusal returns NULL and nothing else happens. Then, with no more Python code to
-// run, the arguments' memory is pinned, the values the checks read are copied, arrays
-// too short for the call and undefined modes are refused, all before the runtime runs.
+// run, the arguments' memory is pinned (released or read-only memory refused), the values
+// the checks read are copied, arrays too short for the call and undefined modes are
+// refused, all before the runtime runs.
 // Only the runtime call itself runs without the interpreter lock.
 #pragma once
 
