@@ -28,6 +28,9 @@ bool convert_scalar(const Operation& operation, std::size_t position, PyObject* 
     }
     const double value = PyFloat_AsDouble(object);
     if (value == -1.0 && PyErr_Occurred()) {
+        if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+            return false;  // a real number beyond the double range, as lib reports it
+        }
         PyErr_Format(PyExc_TypeError, "vm.%U: argument '%U' must be a real number, not %s",
                      operation.name, argument_name(operation, position), Py_TYPE(object)->tp_name);
         return false;
@@ -88,6 +91,14 @@ bool convert_mode(const Operation& operation, PyObject* object, long long& mode)
     if (overflow != 0 || mode < 0 || static_cast<unsigned long long>(mode) > largest_mode) {
         PyErr_Format(PyExc_ValueError, "vm.%U: mode must be from 0 to 0xFFFFFFFF, not %R",
                      operation.name, object);
+        return false;
+    }
+    // The accuracy field picks the runtime's kernel; it defines only 0, LA, HA and EP.
+    if ((mode & 0xF) > 0x3) {
+        PyErr_Format(PyExc_ValueError,
+                     "vm.%U: mode %R has accuracy field %d, which the runtime does not define "
+                     "(0, LA 1, HA 2 or EP 3)",
+                     operation.name, object, static_cast<int>(mode & 0xF));
         return false;
     }
     return true;
