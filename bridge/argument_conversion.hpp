@@ -97,7 +97,9 @@ struct Argument<VMLErrorCallBack> {
 };
 
 // Every array and every by-reference value: the backend either hands over the address
-// of memory the object already owns, or asks for scratch space to convert it into.
+// of memory the object already owns, or asks for scratch space to convert it into. A
+// list is converted from a snapshot of its items: converting an item runs Python code
+// (its __float__ or __index__), which could otherwise shrink the list under the backend.
 template <class Element>
 struct Argument<Element*> {
     template <class Scratch>
@@ -114,13 +116,29 @@ struct Argument<Element*> {
         if (datasize < 0) {
             return false;
         }
+        if (!PyList_Check(object)) {
+            return convert_items(object, type, datasize, value, capacity, scratch);
+        }
+        PyObject* snapshot = PyList_AsTuple(object);
+        if (snapshot == nullptr) {
+            return false;
+        }
+        bool converted = convert_items(snapshot, type, datasize, value, capacity, scratch);
+        Py_DECREF(snapshot);
+        return converted;
+    }
+
+private:
+    template <class Scratch>
+    static bool convert_items(PyObject* items, _cffi_ctypedescr* type, Py_ssize_t datasize,
+                              Element*& value, Py_ssize_t& capacity, Scratch& scratch) {
         capacity = datasize / static_cast<Py_ssize_t>(sizeof(Element));
         std::byte* area = scratch.take(static_cast<std::size_t>(datasize));
         if (area == nullptr) {
             return false;
         }
         value = reinterpret_cast<Element*>(area);
-        return backend::convert_array_from_object(reinterpret_cast<char*>(area), type, object) >= 0;
+        return backend::convert_array_from_object(reinterpret_cast<char*>(area), type, items) >= 0;
     }
 };
 

@@ -1,28 +1,8 @@
 #include "bridge/array_capacity.hpp"
 
-#include <cstring>
-
 namespace tessivec::bridge {
 
 ArrayTypes::Entry ArrayTypes::entries_[ArrayTypes::table_size] = {};
-
-PyTypeObject* CDataTypes::known_[8] = {};
-
-bool CDataTypes::learn(PyTypeObject* type) {
-    constexpr char prefix[] = "_cffi_backend.";
-    bool is_cdata = std::strncmp(type->tp_name, prefix, sizeof(prefix) - 1) == 0 &&
-                    type->tp_as_mapping != nullptr && type->tp_as_mapping->mp_length != nullptr;
-    if (is_cdata) {
-        for (PyTypeObject*& slot : known_) {
-            if (slot == nullptr) {
-                Py_INCREF(type);
-                slot = type;
-                break;
-            }
-        }
-    }
-    return is_cdata;
-}
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "bridge/cdata_objects.hpp"
+
 namespace tessivec::bridge {
 
 inline constexpr Py_ssize_t unknown_capacity = -1;
@@ -43,42 +45,23 @@ private:
     static Entry entries_[table_size];
 };
 
-// The head every cdata object starts with: its ctype follows the object header.
-struct CDataHead {
-    PyObject_HEAD
-    PyObject* ctype;
-};
-
-// The backend's few cdata types, recognised by name once and then by address.
-class CDataTypes {
-public:
-    static bool contains(PyTypeObject* type) {
-        for (PyTypeObject* known : known_) {
-            if (known == type) {
-                return true;
-            }
-        }
-        return learn(type);
-    }
-
-private:
-    static bool learn(PyTypeObject* type);
-
-    static PyTypeObject* known_[8];
-};
-
 // Capacity, in elements of `element_size` bytes, of an object the backend accepted as
-// memory of its own: a cdata, unless the backend's rules change.
+// memory of its own: a cdata, unless the backend's rules change. An ffi.gc wrapper does
+// not keep the length of an array without a fixed size: that length is unknown.
 inline Py_ssize_t cdata_capacity(PyObject* cdata, std::size_t element_size) {
-    if (!CDataTypes::contains(Py_TYPE(cdata))) {
+    CDataKind kind = CDataTypes::kind(Py_TYPE(cdata));
+    if (kind == CDataKind::none) {
         return unknown_capacity;
     }
-    const ArrayShape& shape = ArrayTypes::shape(reinterpret_cast<CDataHead*>(cdata)->ctype);
+    const ArrayShape& shape = ArrayTypes::shape(cdata_head(cdata)->ctype);
     if (shape.item_size == 0) {
         return unknown_capacity;
     }
     Py_ssize_t length = shape.fixed_length;
     if (length < 0) {
+        if (kind == CDataKind::gc_wrapper) {
+            return unknown_capacity;
+        }
         length = Py_TYPE(cdata)->tp_as_mapping->mp_length(cdata);
         if (length < 0) {
             PyErr_Clear();

@@ -12,8 +12,8 @@ enum class Role {
     increment,  // the stride of PackI / UnpackI
     indexes,    // the index array of PackV / UnpackV
     mask,       // the mask array of PackM / UnpackM
-    mode,       // the mode argument of a vm function
-    value,      // the mode or status a service function sets
+    mode,       // the mode of an m form, or the one the mode setter sets
+    value,      // the error status a service function sets
     callback,   // the error callback
 };
 

@@ -37,7 +37,7 @@ def type_table_words(table: TypeTable) -> str:
 
 
 # The bridge's names for the catalogue's parameter roles and families.
-BRIDGE_ROLES = {"real_input": "input", "real_output": "output", "mode_value": "value",
+BRIDGE_ROLES = {"real_input": "input", "real_output": "output", "mode_value": "mode",
                 "status": "value"}
 ELEMENTWISE_FAMILIES = {"one_input", "two_input", "powx", "linear_frac", "two_output",
                         "complex_to_real", "real_to_complex"}

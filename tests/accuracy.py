@@ -405,10 +405,11 @@ def errors(computed: np.ndarray, reference, fmt: Format) -> np.ndarray:
                       _component_errors(computed.imag, im_high, im_low, scale))
 
 
-def special_mismatches(computed: np.ndarray, expected: np.ndarray, fmt: Format, bound: float):
+def special_mismatches(computed: np.ndarray, expected: np.ndarray, fmt: Format, bound: float,
+                       sign_open=None):
     """Positions where a result differs from the expected one: NaN for NaN, infinities
-    and zeros exactly (real results with their signs; C99 leaves many signs of complex
-    results open), finite values within `bound` ulp."""
+    and zeros exactly (real results with their signs, but where `sign_open` is true; C99
+    leaves many signs of complex results open), finite values within `bound` ulp."""
     complex_result = np.iscomplexobj(computed)
     if complex_result:
         pairs = [(computed.real, expected.real), (computed.imag, expected.imag)]
@@ -424,8 +425,10 @@ def special_mismatches(computed: np.ndarray, expected: np.ndarray, fmt: Format, 
         exact = np.isnan(ref) | np.isinf(ref) | (ref == 0)
         if complex_result:
             out, ref = np.abs(out), np.abs(ref)
-        same = (np.isnan(out) & np.isnan(ref)) | (
-            (out == ref) & (np.signbit(out) == np.signbit(ref)))
+        signs_agree = np.signbit(out) == np.signbit(ref)
+        if sign_open is not None:
+            signs_agree |= sign_open & (ref == 0)
+        same = (np.isnan(out) & np.isnan(ref)) | ((out == ref) & signs_agree)
         with np.errstate(invalid="ignore", over="ignore"):
             close = np.abs(out - ref) <= bound * scale
         wrong |= np.where(exact, ~same, ~close)

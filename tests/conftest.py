@@ -36,3 +36,9 @@ def recorder_library(tmp_path_factory):
     """The recording runtime, compiled for this session; see recording.py."""
     from recording import build_recorder
     return build_recorder(tmp_path_factory.mktemp("recorder"))
+
+
+def pytest_report_header(config):
+    from code_path import cpu_model, kernel_libraries, selection
+    return [f"processor: {cpu_model()}",
+            f"runtime kernels: {', '.join(kernel_libraries())} ({selection()})"]

@@ -48,6 +48,20 @@ EDGES = [0, -1, 1, 2**31 - 1, 2**31, -2**31, -2**31 - 1, 2**32 - 1, 2**32, 2**63
          -2**63, -2**63 - 1, 2**64, 10**30, True]
 wrong_callback = ffi.callback("int(int)", lambda value: 0)
 
+
+def released(cdata):
+    ffi.release(cdata)
+    return cdata
+
+
+# Memory that belongs to another object: released, read-only, or behind ffi.gc.
+BORROWED = [released(ffi.from_buffer("double[]", bytearray(64))),
+            ffi.from_buffer("double[]", bytes(64)), ffi.from_buffer("int[]", bytes(64)),
+            ffi.gc(ffi.new("double[]", 8), lambda cdata: None),
+            ffi.gc(ffi.new("int[4]"), lambda cdata: None),
+            released(ffi.gc(ffi.new("double[]", 8), lambda cdata: None)),
+            ffi.cast("void *", wrong_callback)]
+
 FIXED_HOSTILES = (
     EDGES + [0.5, -1.0, 1e300, float("nan"), float("inf"), None, "", "abc", b"", b"\x00" * 16,
              [], [None], [[1.0]], ["x"], [2**40], (1.0, "x"), {"real": "x"}, object(),
@@ -56,6 +70,7 @@ FIXED_HOSTILES = (
     + [ffi.cast(t, backing) for t in POINTER_TYPES]
     + [ffi.new(t) for t in ARRAY_TYPES]
     + [ffi.new(r + " *")[0] for r in RECORDS]
+    + BORROWED
 )
 
 hostile_objects = st.one_of(

@@ -84,10 +84,11 @@ def sample_values(index, parameter):
         return [10 * (index + 1) + j for j in range(count)]
     if parameter.role in ("count", "increment"):
         return [3 + index]
+    # Modes keep the accuracy field at HA, which the wrappers take.
     if parameter.role == "mode":
-        return [(1 << 40) + index]
+        return [(1 << 40) + (index << 4) + 2]
     if parameter.role == "mode_value":
-        return [0x80000000 + index]
+        return [0x80000000 + (index << 4) + 2]
     if parameter.role == "status":
         return [-5 - index]
     if isinstance(element, Record):

@@ -117,6 +117,12 @@ REAL_SPECIAL_FIXES = {
     "Pow3o2": lambda x, r: np.where(x < 0, np.nan, r),  # defined for x >= 0 only
 }
 
+# Where the runtime leaves the sign of a zero result open: its code paths for different
+# processors give Pow3o2(-0) as +0 on some and as -0 on others.
+ZERO_SIGN_OPEN = {
+    "Pow3o2": lambda x: (x == 0) & np.signbit(x),
+}
+
 # The complex products, quotients and powers have no special values of their own here:
 # C99 recovers infinities where NumPy's formulas give NaN.
 COMPLEX_SPECIAL = {

@@ -92,3 +92,64 @@ def test_a_raising_callback_does_not_stop_the_process(ffi, lib, callback_mode, m
     lib.vdLn(1, ffi.new("double[]", [-1.0]), r)
     assert lib.vmlGetErrStatus() == STATUS_ERRDOM
     assert [str(e) for e in reported] == ["callback failed"]
+
+
+def decoys(ffi, calls):
+    """Fresh callbacks, which take the code memory of freed ones, and fresh memory: a
+    freed callback the runtime still holds would run one of these, or crash."""
+    gc.collect()
+    made = [ffi.callback("VMLErrorCallBack", lambda context: calls.append("decoy") or 0)
+            for _ in range(256)]
+    return made + [ffi.new("char[]", 1 << 16) for _ in range(4)]
+
+
+def test_save_and_restore_keeps_the_saved_callback(ffi, lib, callback_mode):
+    first_calls, wrong_calls = [], []
+    lib.vmlSetErrorCallBack(counting_callback(ffi, first_calls))
+    previous = lib.vmlSetErrorCallBack(counting_callback(ffi, []))
+    lib.vmlSetErrorCallBack(previous)
+    del previous
+    reused = decoys(ffi, wrong_calls)
+    domain_error(ffi, lib)
+    assert (first_calls, wrong_calls) == ([(STATUS_ERRDOM, -1.0, b"vdLn")], [])
+    del reused
+
+
+@pytest.mark.parametrize("cast", ["VMLErrorCallBack", "void *"])
+@pytest.mark.parametrize("setter", ["vmlSetErrorCallBack", "VMLSETERRORCALLBACK"])
+def test_a_cast_of_a_callback_keeps_the_callback(ffi, lib, callback_mode, cast, setter):
+    calls, wrong_calls = [], []
+    callback = counting_callback(ffi, calls)
+    getattr(lib, setter)(ffi.cast(cast, callback))
+    del callback
+    reused = decoys(ffi, wrong_calls)
+    domain_error(ffi, lib)
+    assert (calls, wrong_calls) == ([(STATUS_ERRDOM, -1.0, b"vdLn")], [])
+    del reused
+
+
+@pytest.mark.parametrize("take", [
+    lambda ffi, lib: lib.vmlGetErrorCallBack(),
+    lambda ffi, lib: lib.vmlSetErrorCallBack(ffi.NULL),
+    lambda ffi, lib: lib.vmlClearErrorCallBack(),
+    lambda ffi, lib: lib.VMLCLEARERRORCALLBACK(),
+])
+def test_a_returned_callback_stays_callable_after_it_is_replaced(ffi, lib, clean_runtime_state,
+                                                                 take):
+    calls, wrong_calls = [], []
+    lib.vmlSetErrorCallBack(counting_callback(ffi, calls))
+    returned = take(ffi, lib)
+    lib.vmlClearErrorCallBack()
+    reused = decoys(ffi, wrong_calls)
+    context = ffi.new("DefVmlErrorContext *", {"iCode": STATUS_ERRDOM, "dbA1": -2.0})
+    assert returned(context) == 0
+    assert (calls, wrong_calls) == ([(STATUS_ERRDOM, -2.0, b"")], [])
+    del reused
+
+
+def test_a_native_function_pointer_passes_as_c_would(ffi, lib, clean_runtime_state):
+    native = ffi.cast("VMLErrorCallBack", 0x1000)  # no callback object lives there
+    lib.vmlSetErrorCallBack(native)
+    returned = lib.vmlGetErrorCallBack()
+    assert returned == native and ffi.typeof(returned) == ffi.typeof("VMLErrorCallBack")
+    lib.vmlClearErrorCallBack()
