@@ -66,13 +66,13 @@ RuntimeSession::RuntimeSession(const LoopSetting& setting, npy_intp count, bool 
     if (prior_status_ != STATUS_OK) {
         runtime::vmlClearErrStatus();
     }
-    if (!repeatable) {
-        start_collecting();
-    }
     if (count >= threads_possible_from && count < one_thread_below &&
         set_local_thread_count != nullptr) {
         threads_ = set_local_thread_count(1);
         threads_set_ = true;
+    }
+    if (!repeatable) {
+        start_collecting();
     }
 }
 
@@ -83,6 +83,12 @@ void RuntimeSession::start_collecting() {
     thread_mode_ = runtime::vmlGetMode();
     callback_ = runtime::vmlGetErrorCallBack();
     runtime::vmlSetErrorCallBack(&collect_condition);
+    // The callback runs on whichever thread meets the condition, and only the calling
+    // thread's record is read: while collecting, the runtime computes on this thread.
+    if (!threads_set_ && set_local_thread_count != nullptr) {
+        threads_ = set_local_thread_count(1);
+        threads_set_ = true;
+    }
     mode_ = static_cast<long long>(accuracy_ | ERRMODE_CALLBACK);
     collecting_ = true;
 }

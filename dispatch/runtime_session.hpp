@@ -5,7 +5,8 @@
 // A run goes to the runtime first with the error mode IGNORE: the status then tells
 // whether the run met any condition, at no cost when it met none. The status keeps the
 // last condition only, so a run that met one is computed again with the error callback
-// as the error mode, which sees every condition; so are all later runs of the call.
+// as the error mode, which sees every condition; so are all later runs of the call, on
+// the calling thread alone, where the callback records what it sees.
 #pragma once
 
 #include "dispatch/run_driver.hpp"

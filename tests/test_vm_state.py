@@ -153,6 +153,19 @@ def test_every_condition_a_call_meets_is_reported(layout):
         vm.pow(prepare(np.array([-1.0, 10.0, 2.0]))[0], np.array([0.5, -400.0, 1.0]))
 
 
+@pytest.mark.parametrize("positions", [(10, 600_010), (600_010, 10)])
+def test_conditions_met_on_the_runtimes_other_threads_are_reported(positions):
+    # Large enough for the runtime to share the work among its threads.
+    x = np.ones(10**6)
+    x[positions[0]], x[positions[1]] = -1.0, 0.0
+    for condition in ("invalid", "divide"):
+        for out in (None, x.copy()):
+            arguments = (x,) if out is None else (out, out)
+            with np.errstate(all="ignore", **{condition: "raise"}), pytest.raises(
+                    FloatingPointError):
+                vm.ln(*arguments)
+
+
 def test_results_with_conditions_are_the_runtimes(ffi, lib):
     x = np.array([-1.0, 0.0, 2.0, -3.0, 1e-300, 4.0] * 5)
     expected = np.empty_like(x)
