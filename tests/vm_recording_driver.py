@@ -5,9 +5,10 @@ loop, and prints what the runtime received, as JSON."""
 import json
 
 import numpy as np
-from recording import Recorder
 from vantrel.mkl import vm
 from vantrel.mkl._catalogue.vm_interface import vm_functions
+
+from recording import Recorder
 
 N = 4  # the recorder reads and writes this many elements of each array
 

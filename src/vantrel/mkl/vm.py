@@ -17,9 +17,9 @@ from __future__ import annotations
 from types import SimpleNamespace
 
 from . import _dispatch
+from ._dispatch import packi, packm, packv, unpacki, unpackm, unpackv  # noqa: F401 (vm's own)
 from ._vm_modes import *  # noqa: F403 (the named mode values, get_mode, set_mode, mode)
 from ._vm_modes import __all__ as _mode_names
-from ._dispatch import packi, packm, packv, unpacki, unpackm, unpackv
 
 _OPERATIONS = _dispatch.ufuncs(None, __name__)
 globals().update(_OPERATIONS)
