@@ -68,11 +68,14 @@ def interleave(batches: dict[str, Batch], rounds: int) -> dict[str, Timing]:
     return {name: Timing(samples[name]) for name in names}
 
 
-def python_batch(statement: str, values: dict, calls: int) -> Batch:
+def python_batch(statement: str, values: dict, calls: int,
+                 timer: Callable[[], float] = time.thread_time) -> Batch:
     """Times `statement` run `calls` times, with `values` bound to locals of the loop,
-    as code that binds a function and its arguments to locals does."""
+    as code that binds a function and its arguments to locals does; by the calling
+    thread's CPU time unless `timer` says otherwise (the wall clock, for calls that use
+    the runtime's threads)."""
     setup = "; ".join(f"{name} = _values[{name!r}]" for name in values) or "pass"
-    timer = timeit.Timer(statement, setup=setup, timer=time.thread_time,
+    timer = timeit.Timer(statement, setup=setup, timer=timer,
                          globals={"_values": values})
     return lambda: timer.timeit(calls) / calls
 

@@ -19,6 +19,8 @@ MODULE = "import vantrel.mkl.tessivec"
 BASELINE = "import _cffi_backend + load the runtime"
 ABI = "ABI-mode binding (cdef + dlopen)"
 ABI_CDEF = "ABI-mode cdef alone"
+NUMPY_AND_MODULE = "import numpy, vantrel.mkl.tessivec"
+WITH_VM = "import numpy, vantrel.mkl.tessivec, vantrel.mkl.vm"
 
 CHILD = """\
 import json, sys, time
@@ -36,6 +38,8 @@ BODIES = {
     ABI: ("import cffi\nffi = cffi.FFI()\ncdef_began = time.perf_counter()\n"
           "ffi.cdef(declarations)\nmarks['cdef'] = time.perf_counter() - cdef_began\n"
           "lib = ffi.dlopen(library)"),
+    NUMPY_AND_MODULE: "import numpy, vantrel.mkl.tessivec",
+    WITH_VM: "import numpy, vantrel.mkl.tessivec, vantrel.mkl.vm",
 }
 
 

@@ -1,9 +1,27 @@
-"""The NumPy-first layer: vm.exp against numpy.exp on one element, and against the raw
-lib.vdExp on a large array (the cost of vm's dispatch, allocation and checks)."""
+"""The NumPy layer vm, each comparison measured side by side in one run:
+
+- vm.exp on one float64 element against numpy.exp (the cost of a ufunc call on top of
+  NumPy's own);
+- vm.exp on 10^5 elements into a preallocated out against lib.vdExp on the same arrays;
+- vm.exp on a strided view of 10^6 elements against the same count contiguous, with the
+  runtime's threads in use (the bounded buffer of strided operands must not keep them
+  idle);
+- vm.pow with the runtime's threads in use against the same call on one runtime thread,
+  from 10 to 10^7 elements (vm runs small calls on one thread by itself);
+- vm.packv on 100 elements against x[idx];
+- vm.exp on float32 with 40 % underflowing results against numpy.exp (the runtime's
+  condition handling on vm's default path).
+
+Multi-threaded comparisons are timed by the wall clock, the others by the calling
+thread's CPU time."""
 
 from __future__ import annotations
 
+import os
+import time
+
 from harness import calls_for, interleave, python_batch
+from runtime_library import set_runtime_threads
 
 VM_ONE = "vm.exp(x)"
 VM_ONE_OUT = "vm.exp(x, out=r)"
@@ -12,21 +30,42 @@ NUMPY_ONE_OUT = "np.exp(x, out=r)"
 VM_LARGE = "vm.exp(x)"
 VM_LARGE_OUT = "vm.exp(x, out=r)"
 LIB_LARGE = "lib.vdExp(n, x, r), arrays wrapped once"
+STRIDED = "vm.exp(x[::2], out=r)"
+CONTIGUOUS = "vm.exp(c, out=r), c contiguous"
+POW_THREADS = "vm.pow(x, y, out=r), the runtime's threads"
+POW_ONE_THREAD = "vm.pow(x, y, out=r), one runtime thread"
+PACKV = "vm.packv(x, idx)"
+INDEXING = "x[idx]"
+UNDERFLOW_VM = "vm.exp(x), float32, 40 % underflow"
+UNDERFLOW_NUMPY = "np.exp(x), float32, 40 % underflow"
 
 
 class VmBench:
     def __init__(self, lib, ffi):
         self.lib, self.ffi = lib, ffi
 
-    def _timed(self, statements: dict, batch_seconds: float, rounds: int) -> dict:
+    @staticmethod
+    def _timed(statements: dict, batch_seconds: float, rounds: int, wall: bool = False,
+               before: dict | None = None) -> dict:
+        """Interleaved batches of each statement; `before` maps a name to what runs ahead
+        of each of its batches (outside the timing)."""
+        timer = time.perf_counter if wall else time.thread_time
         batches = {}
         for name, (names, statement) in statements.items():
-            def batch_of(calls, names=names, statement=statement):
-                return python_batch(statement, names, calls)
+            setup = (before or {}).get(name, lambda: None)
+
+            def batch_of(calls, names=names, statement=statement, setup=setup):
+                timed = python_batch(statement, names, calls, timer=timer)
+
+                def run():
+                    setup()
+                    return timed()
+                return run
             batches[name] = batch_of(calls_for(batch_of, batch_seconds))
         return {name: t.as_json() for name, t in interleave(batches, rounds).items()}
 
-    def run(self, large_count: int, batch_seconds: float, rounds: int) -> dict:
+    def run(self, large_count: int, batch_seconds: float, rounds: int,
+            strided_count: int = 10**6, pow_counts=tuple(10**k for k in range(1, 8))) -> dict:
         import numpy as np
         from vantrel.mkl import vm
 
@@ -35,7 +74,8 @@ class VmBench:
             VM_ONE: (one, "vm.exp(x)"), VM_ONE_OUT: (one, "vm.exp(x, out=r)"),
             NUMPY_ONE: (one, "np.exp(x)"), NUMPY_ONE_OUT: (one, "np.exp(x, out=r)"),
         }, batch_seconds, rounds)
-        x = np.random.default_rng(0).uniform(-1.0, 1.0, large_count)
+        rng = np.random.default_rng(0)
+        x = rng.uniform(-1.0, 1.0, large_count)
         r = np.empty(large_count)
         large = {"vm": vm, "x": x, "r": r}
         raw = {"f": self.lib.vdExp, "n": large_count,
@@ -44,4 +84,42 @@ class VmBench:
             VM_LARGE: (large, "vm.exp(x)"), VM_LARGE_OUT: (large, "vm.exp(x, out=r)"),
             LIB_LARGE: (raw, "f(n, x, r)"),
         }, batch_seconds, rounds)
-        return {"one_element": single, "large_count": large_count, "large": many}
+
+        index = rng.integers(0, 1000, 100)
+        gather = {"vm": vm, "x": rng.uniform(size=1000), "idx": index}
+        pack = self._timed({PACKV: (gather, "vm.packv(x, idx)"),
+                            INDEXING: (gather, "x[idx]")}, batch_seconds, rounds)
+
+        tiny = np.where(np.arange(10**5) % 10 < 4, -100.0, rng.uniform(-5, 5, 10**5))
+        under = {"vm": vm, "np": np, "x": tiny.astype(np.float32),
+                 "r": np.empty(10**5, np.float32)}
+        with np.errstate(under="ignore"):  # NumPy's default, said once more
+            underflow = self._timed({UNDERFLOW_VM: (under, "vm.exp(x, out=r)"),
+                                     UNDERFLOW_NUMPY: (under, "np.exp(x, out=r)")},
+                                    batch_seconds, rounds)
+
+        cores = os.cpu_count() or 1
+        previous = set_runtime_threads(cores)
+        try:
+            wide = rng.uniform(-1.0, 1.0, 2 * strided_count)
+            layout = {"vm": vm, "x": wide, "c": np.ascontiguousarray(wide[::2]),
+                      "r": np.empty(strided_count)}
+            strided = self._timed({STRIDED: (layout, "vm.exp(x[::2], out=r)"),
+                                   CONTIGUOUS: (layout, "vm.exp(c, out=r)")},
+                                  batch_seconds, rounds, wall=True)
+            powers = []
+            for count in pow_counts:
+                operands = {"vm": vm, "x": rng.uniform(0.5, 2.0, count),
+                            "y": rng.uniform(-2.0, 2.0, count), "r": np.empty(count)}
+                timings = self._timed(
+                    {POW_THREADS: (operands, "vm.pow(x, y, out=r)"),
+                     POW_ONE_THREAD: (operands, "vm.pow(x, y, out=r)")},
+                    batch_seconds, rounds, wall=True,
+                    before={POW_THREADS: lambda: set_runtime_threads(cores),
+                            POW_ONE_THREAD: lambda: set_runtime_threads(1)})
+                powers.append({"count": count, "timings": timings})
+        finally:
+            set_runtime_threads(previous)
+        return {"one_element": single, "large_count": large_count, "large": many,
+                "strided_count": strided_count, "strided": strided, "cores": cores,
+                "pow": powers, "pack": pack, "underflow": underflow}

@@ -20,6 +20,7 @@
 #include "bridge/argument_conversion.hpp"
 #include "bridge/array_capacity.hpp"
 #include "bridge/call_shape.hpp"
+#include "bridge/reach.hpp"
 
 namespace tessivec::bridge {
 
@@ -28,20 +29,6 @@ struct CallExtent {
     std::optional<long long> count;
     std::optional<long long> increment;
     const int* selector = nullptr;  // the index or mask array, when all n entries are readable
-};
-
-// What one argument must hold: a number of elements, nothing known, or a reach before
-// the start of the array by a negative increment or index.
-struct Requirement {
-    enum Kind { elements, unknown, before_start } kind = unknown;
-    long long count = 0;
-    const char* cause = "";  // "increment" or "index", for a reach before the start
-    long long cause_value = 0;
-
-    static Requirement of(long long n) { return {elements, std::max(n, 0LL)}; }
-    static Requirement reaching_back(const char* cause, long long value) {
-        return {before_start, 0, cause, value};
-    }
 };
 
 template <class T>
@@ -56,46 +43,6 @@ std::optional<long long> integer_argument(const T& value, Py_ssize_t capacity) {
     } else {
         return std::nullopt;
     }
-}
-
-// Elements 0, step, ..., (n-1)*step of a strided array.
-inline Requirement strided(long long n, std::optional<long long> step) {
-    if (n <= 0) {
-        return Requirement::of(0);
-    }
-    if (!step) {
-        return {};
-    }
-    if (*step < 0 && n > 1) {
-        return Requirement::reaching_back("increment", *step);
-    }
-    return Requirement::of(1 + (n - 1) * std::max(*step, 0LL));
-}
-
-// Up to the largest of the n indexes.
-inline Requirement indexed(long long n, const int* indexes) {
-    if (n <= 0) {
-        return Requirement::of(0);
-    }
-    if (indexes == nullptr) {
-        return {};
-    }
-    auto [smallest, largest] = std::minmax_element(indexes, indexes + n);
-    if (*smallest < 0) {
-        return Requirement::reaching_back("index", *smallest);
-    }
-    return Requirement::of(static_cast<long long>(*largest) + 1);
-}
-
-// One element per non-zero entry among the first n of the mask.
-inline Requirement masked(long long n, const int* mask) {
-    if (n <= 0) {
-        return Requirement::of(0);
-    }
-    if (mask == nullptr) {
-        return {};
-    }
-    return Requirement::of(std::count_if(mask, mask + n, [](int entry) { return entry != 0; }));
 }
 
 template <Family F, Role R>

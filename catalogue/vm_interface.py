@@ -18,7 +18,7 @@ from .functions import FAMILIES, PACK_UNPACK_BASES, PRECISIONS, offered_function
 class VmParameter:
     name: str
     # "array", "scalar" (real or complex), "real_scalar", "increment", "count",
-    # "indexes", "mask", "out" (an array, or a tuple of arrays) or "mode"
+    # "indexes", "mask" or "out"
     kind: str
 
 
@@ -28,7 +28,7 @@ class Loop:
     input_dtype: str  # NumPy dtype of the array inputs
     output_dtype: str  # NumPy dtype of the results
     runtime_name: str  # the by-value runtime function: vdExp
-    mode_runtime_name: str | None  # its m form, vmdExp; None for pack and unpack
+    mode_runtime_name: str | None  # its m form, vmdExp, which the ufunc calls; None for pack
 
 
 @dataclass(frozen=True)
@@ -36,7 +36,7 @@ class VmFunction:
     name: str  # vm.<name>: the base name in lower case
     base: str
     positional: tuple[VmParameter, ...]  # positional-only
-    keywords: tuple[VmParameter, ...]  # keyword-only, default None
+    keywords: tuple[VmParameter, ...]  # keyword-only, default None (pack and unpack only)
     outputs: int  # results of one call: 1, or 2 for sincos and modf
     loops: tuple[Loop, ...]  # in the order s, d, c, z: the first the inputs cast to wins
 
@@ -88,8 +88,8 @@ def _math_parameters(base: str, families: set[str], loops: list[Loop]):
     real_only = all(loop.letter in "sd" for loop in loops)
     positional = tuple(VmParameter(name, "real_scalar" if kind == "scalar" and real_only else kind)
                        for name, kind in shapes.pop())
-    keywords = (VmParameter("out", "out"), VmParameter("mode", "mode"))
-    return positional, keywords, outputs.pop()
+    # A ufunc: its keywords are NumPy's.
+    return positional, (), outputs.pop()
 
 
 @lru_cache(maxsize=None)

@@ -1,46 +1,43 @@
-// The native side of vantrel.mkl.vm: the package builds one built-in function per math
-// operation through `operation`, and hands over the context variable of its errstate.
+// The native side of vantrel.mkl.vm: its ufuncs, built from the generated table, and
+// the gather and scatter functions.
 #define DISPATCH_IMPORTS_NUMPY
 #include "dispatch/numpy_api.hpp"
 
 #include <dlfcn.h>
 
-#include "dispatch/error_status.hpp"
-#include "dispatch/operation.hpp"
-#include "dispatch/strips.hpp"
+#include "dispatch/pack.hpp"
+#include "dispatch/run_driver.hpp"
+#include "dispatch/runtime_session.hpp"
+#include "dispatch/ufuncs.hpp"
 #include "runtime/runtime_functions.hpp"
 
 namespace {
 
 using namespace tessivec::dispatch;
 
-PyObject* operation(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs != 4) {
-        PyErr_SetString(PyExc_TypeError,
-                        "operation(name, parameter_names, doc, module) takes 4 arguments");
+PyObject* ufuncs(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2 || (args[0] != Py_None && !PyUnicode_Check(args[0])) ||
+        !PyUnicode_Check(args[1])) {
+        PyErr_SetString(PyExc_TypeError, "ufuncs(accuracy: str | None, module: str)");
         return nullptr;
     }
-    return new_operation_function(args[0], args[1], args[2], args[3]);
-}
-
-PyObject* set_error_actions(PyObject*, PyObject* variable) {
-    if (!PyContextVar_CheckExact(variable)) {
-        PyErr_SetString(PyExc_TypeError, "set_error_actions takes a contextvars.ContextVar");
+    const char* accuracy = args[0] == Py_None ? nullptr : PyUnicode_AsUTF8(args[0]);
+    const char* module = PyUnicode_AsUTF8(args[1]);
+    if ((args[0] != Py_None && accuracy == nullptr) || module == nullptr) {
         return nullptr;
     }
-    set_error_actions_variable(variable);
-    Py_RETURN_NONE;
+    return new_ufuncs(accuracy, module);
 }
 
-PyObject* get_strip_limit(PyObject*, PyObject*) { return PyLong_FromSsize_t(strip_limit()); }
+PyObject* get_strip_limit(PyObject*, PyObject*) { return PyLong_FromSsize_t(run_limit()); }
 
 PyObject* change_strip_limit(PyObject*, PyObject* elements) {
     const Py_ssize_t value = PyLong_AsSsize_t(elements);
     if (value == -1 && PyErr_Occurred()) {
         return nullptr;
     }
-    const npy_intp previous = strip_limit();
-    set_strip_limit(value);
+    const npy_intp previous = run_limit();
+    set_run_limit(value);
     return PyLong_FromSsize_t(previous);
 }
 
@@ -53,27 +50,39 @@ PyObject* runtime_location(PyObject*, PyObject*) {
     return PyUnicode_DecodeFSDefault(info.dli_fname);
 }
 
+PyObject* one_thread_limit(PyObject*, PyObject*) {
+    if (!has_local_thread_count()) {
+        Py_RETURN_NONE;
+    }
+    return PyLong_FromSsize_t(one_thread_below);
+}
+
+template <auto Function>
+PyCFunction fastcall() {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
+}
+
 PyMethodDef methods[] = {
-    {"operation", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&operation)),
-     METH_FASTCALL,
-     "operation(name, parameter_names, doc, module)\n--\n\n"
-     "A built-in function for the named math operation."},
-    {"set_error_actions", &set_error_actions, METH_O,
-     "Sets the context variable whose tuple of actions the operations follow."},
+    {"ufuncs", fastcall<&ufuncs>(), METH_FASTCALL,
+     "ufuncs(accuracy, module)\n--\n\n"
+     "A new dict of vm's ufuncs: in the thread's accuracy (None) or in 'la', 'ha' or 'ep'."},
     {"strip_limit", &get_strip_limit, METH_NOARGS,
      "The most elements one runtime call is given."},
     {"set_strip_limit", &change_strip_limit, METH_O,
      "Sets the most elements one runtime call is given; returns the previous limit."},
     {"runtime_location", &runtime_location, METH_NOARGS,
      "The file the runtime's functions were loaded from, or None."},
+    {"one_thread_below", &one_thread_limit, METH_NOARGS,
+     "Calls on fewer elements than this run on the calling thread only; None when the "
+     "runtime offers no per-thread thread count."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
     "vantrel.mkl._dispatch",
-    "The native call path of vantrel.mkl.vm's math functions.",
-    -1,  // no per-module state: the context variable of errstate is process-wide
+    "The native side of vantrel.mkl.vm: its ufuncs, gather and scatter.",
+    -1,  // the ufuncs' loops and their data live as long as the process
     methods,
     nullptr,
     nullptr,
@@ -85,8 +94,26 @@ PyModuleDef module_definition = {
 
 PyMODINIT_FUNC PyInit__dispatch(void) {
     import_array();
-    if (!ready_operation_type()) {
+    import_umath();
+    PyObject* module = PyModule_Create(&module_definition);
+    if (module == nullptr) {
         return nullptr;
     }
-    return PyModule_Create(&module_definition);
+    for (PyMethodDef& method : pack_methods) {
+        method.ml_doc = pack_doc(method.ml_name);
+    }
+    PyObject* functions = PyModule_GetDict(module);
+    PyObject* module_name = PyUnicode_FromString("vantrel.mkl.vm");
+    for (PyMethodDef& method : pack_methods) {
+        PyObject* function = module_name != nullptr ? PyCFunction_NewEx(&method, nullptr, module_name) : nullptr;
+        if (function == nullptr || PyDict_SetItemString(functions, method.ml_name, function) < 0) {
+            Py_XDECREF(function);
+            Py_XDECREF(module_name);
+            Py_DECREF(module);
+            return nullptr;
+        }
+        Py_DECREF(function);
+    }
+    Py_XDECREF(module_name);
+    return module;
 }

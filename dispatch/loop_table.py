@@ -1,27 +1,75 @@
-"""Emits the loops of every vm math operation: the runtime functions by name, in the order
-s, d, c, z; dispatch/loop.hpp reads everything else off their declarations."""
+"""Emits the table the extension builds vm's ufuncs from: for every math operation its
+name, docstring, identity and the m form of the runtime function of each precision, in
+the order s, d, c, z (NumPy picks the first loop the inputs cast to safely). Everything
+else (how many inputs, scalars and outputs, their NumPy types) dispatch/loop.hpp reads
+off the runtime functions' declarations."""
 
 from __future__ import annotations
 
+from catalogue.mode_values import MODE_VALUES, STATUS_CODES
 from catalogue.vm_interface import vm_functions
 from runtime.declarations import HEADER
 
+# The identity NumPy's own ufunc of the same operation has, so that reduce works on
+# empty input.
+IDENTITIES = {"Add": "PyUFunc_Zero", "Mul": "PyUFunc_One", "Hypot": "PyUFunc_Zero"}
 
-def loop_table() -> str:
+
+def _c_string(text: str) -> str:
+    escaped = text.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n")
+    return f'"{escaped}"'
+
+
+def docstring(function) -> str:
+    lines = [function.description, "", "Calls, by the dtype the inputs resolve to:"]
+    for loop in function.loops:
+        dtypes = loop.input_dtype
+        if loop.output_dtype != loop.input_dtype:
+            dtypes += f" -> {loop.output_dtype}"
+        lines.append(f"    {dtypes:<24}{loop.mode_runtime_name}")
+    lines += ["", "The accuracy is the calling thread's (vm.mode); vm.la, vm.ha and vm.ep offer",
+              "the same ufunc in one accuracy each. Conditions the runtime meets are handled",
+              "as numpy.errstate says."]
+    return "\n".join(lines)
+
+
+def pack_docstring(function) -> str:
+    lines = [function.text_signature, "--", "", function.description, "",
+             "Calls, by the dtype a casts to safely:"]
+    lines += [f"    {loop.input_dtype:<24}{loop.runtime_name}" for loop in function.loops]
+    lines += ["", "Arrays are taken flat, in C order. The increment, indexes and mask are",
+              "copied, then checked against the arrays; the runtime reads the checked copy."]
+    return "\n".join(lines)
+
+
+def ufunc_table() -> str:
     lines = [HEADER]
     operations = [f for f in vm_functions() if not f.is_pack]
     for function in operations:
         lines.append(f"constexpr Loop {function.name}_loops[] = {{")
-        for loop in function.loops:
-            plain, with_mode = loop.runtime_name, loop.mode_runtime_name
-            lines.append(f"    loop<&runtime::{plain}, &runtime::{with_mode}>"
-                         f'("{plain}", "{with_mode}"),')
+        lines += [f"    loop<&runtime::{loop.mode_runtime_name}>()," for loop in function.loops]
         lines.append("};")
-    lines.append("\nconstexpr OperationLoops operation_loops[] = {")
-    lines += [f'    {{"{f.name}", {f.name}_loops}},' for f in operations]
-    lines.append("};")
+    lines.append("\nconstexpr Operation operations[] = {")
+    for function in operations:
+        identity = IDENTITIES.get(function.base, "PyUFunc_None")
+        lines.append(f'    {{"{function.name}", {function.name}_loops, {identity},')
+        lines.append(f"     {_c_string(docstring(function))}}},")
+    lines.append("};\n")
+    for function in vm_functions():
+        if function.is_pack:
+            lines.append(f"constexpr const char {function.name}_doc[] = "
+                         f"{_c_string(pack_docstring(function))};")
+    return "\n".join(lines) + "\n"
+
+
+def mode_values() -> str:
+    lines = [f"constexpr unsigned {name} = {value:#x};" for name, value in MODE_VALUES.items()]
+    lines += [f"constexpr int {name} = {value};" for name, value in STATUS_CODES.items()]
     return "\n".join(lines) + "\n"
 
 
 def outputs() -> dict[str, str]:
-    return {"dispatch/loop_table.inc": loop_table()}
+    # One file, included in two parts: MODE_VALUES_ONLY selects the named mode values.
+    text = (f"{HEADER}#ifdef MODE_VALUES_ONLY\n{mode_values()}#else\n"
+            f"{ufunc_table().removeprefix(HEADER)}#endif\n")
+    return {"dispatch/loop_table.inc": text}

@@ -1,5 +1,6 @@
-"""Emits the type stub of vantrel.mkl.vm: the named mode values, the services, and one
-function per base name with the parameters the vm interface derives for it."""
+"""Emits the type stub of vantrel.mkl.vm: the named mode values, the mode services, one
+ufunc per elementwise operation (also in each accuracy namespace) and the gather and
+scatter functions with the parameters the vm interface derives for them."""
 
 from __future__ import annotations
 
@@ -10,68 +11,53 @@ STUB_HEADER = '''\
 # Generated from the catalogue by catalogue/generate.py; do not edit.
 """Types of vantrel.mkl.vm."""
 
-from contextlib import AbstractContextManager, ContextDecorator
-from typing import Any, Literal, Optional, Tuple
+from contextlib import AbstractContextManager
+from typing import Any, Optional
 
+from numpy import ufunc
 from numpy.typing import ArrayLike, NDArray
-
-_Action = Literal["ignore", "warn", "raise"]
 
 def get_mode() -> int: ...
 def set_mode(value: int, /) -> int: ...
 def mode(value: int, /) -> AbstractContextManager[int]: ...
-def geterr() -> dict[str, str]: ...
-
-class errstate(ContextDecorator):
-    def __init__(self, *, all: Optional[_Action] = None, domain: Optional[_Action] = None,
-                 singularity: Optional[_Action] = None, overflow: Optional[_Action] = None,
-                 underflow: Optional[_Action] = None) -> None: ...
-    def __enter__(self) -> errstate: ...
-    def __exit__(self, *exception: object) -> None: ...
 '''
 
-# The annotation of each kind of vm parameter; `out` depends on the function.
+# The annotation of each kind of pack parameter.
 PARAMETER_TYPES = {
     "array": "ArrayLike",
-    "scalar": "complex",
-    "real_scalar": "float",
     "increment": "int",
     "count": "int",
     "indexes": "ArrayLike",
     "mask": "ArrayLike",
-    "mode": "Optional[int]",
 }
 
 
-def _out_type(function) -> str:
-    if not function.is_pack:
-        return {1: "Optional[NDArray[Any]]",
-                2: "Optional[Tuple[Optional[NDArray[Any]], Optional[NDArray[Any]]]]"}[
-                    function.outputs]
-    return "Optional[NDArray[Any]]" if function.base.startswith("Pack") else "NDArray[Any]"
-
-
 def _annotation(function, parameter) -> str:
-    return _out_type(function) if parameter.kind == "out" else PARAMETER_TYPES[parameter.kind]
-
-
-def _result_type(function) -> str:
-    if function.is_pack:
-        return "NDArray[Any]"
-    # Like NumPy's functions, a 0-d result comes back as a NumPy scalar.
-    return "Tuple[Any, Any]" if function.outputs == 2 else "Any"
+    if parameter.kind == "out":
+        return ("Optional[NDArray[Any]]" if function.base.startswith("Pack")
+                else "NDArray[Any]")
+    return PARAMETER_TYPES[parameter.kind]
 
 
 def vm_stub() -> str:
     lines = [STUB_HEADER]
     lines += [f"{name}: int" for name in [*MODE_VALUES, *STATUS_CODES]]
     lines.append("")
+    operations = [f for f in vm_functions() if not f.is_pack]
+    lines.append("class _Accuracy:")
+    lines += [f"    {f.name}: ufunc" for f in operations]
+    lines.append("")
+    lines += [f"{name}: _Accuracy" for name in ("la", "ha", "ep")]
+    lines += [f"{f.name}: ufunc" for f in operations]
+    lines.append("")
     for function in vm_functions():
+        if not function.is_pack:
+            continue
         params = [f"{p.name}: {_annotation(function, p)}" for p in function.positional] + ["/"]
         if function.keywords:
             params += ["*"] + [f"{p.name}: {_annotation(function, p)} = None"
                                for p in function.keywords]
-        lines.append(f"def {function.name}({', '.join(params)}) -> {_result_type(function)}: ...")
+        lines.append(f"def {function.name}({', '.join(params)}) -> NDArray[Any]: ...")
     return "\n".join(lines) + "\n"
 
 

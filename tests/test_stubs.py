@@ -5,6 +5,7 @@ import inspect
 import pydoc
 from importlib.resources import files
 
+import numpy as np
 import pytest
 from vantrel.mkl import vm
 from vantrel.mkl._catalogue.mode_values import MODE_VALUES, STATUS_CODES
@@ -13,7 +14,9 @@ from vantrel.mkl._catalogue.vm_interface import vm_functions
 from conftest import OFFERED
 
 VM_FUNCTIONS = vm_functions()
-SERVICES = {"get_mode", "set_mode", "mode", "geterr"}
+OPERATIONS = [f for f in VM_FUNCTIONS if not f.is_pack]
+PACK_FUNCTIONS = [f for f in VM_FUNCTIONS if f.is_pack]
+SERVICES = {"get_mode", "set_mode", "mode"}
 
 
 def stub(name):
@@ -53,17 +56,38 @@ def test_lib_stub_declares_every_offered_function_as_the_catalogue_does(lib):
 def test_vm_stub_matches_the_module():
     tree = stub("vm.pyi")
     functions = functions_of(tree.body)
-    constants = {n.target.id for n in tree.body if isinstance(n, ast.AnnAssign)}
-    classes = {n.name for n in tree.body if isinstance(n, ast.ClassDef)}
-    assert set(functions) == {f.name for f in VM_FUNCTIONS} | SERVICES
-    assert constants == set(MODE_VALUES) | set(STATUS_CODES)
-    assert set(vm.__all__) == set(functions) | constants | classes
+    annotated = {n.target.id: ast.unparse(n.annotation) for n in tree.body
+                 if isinstance(n, ast.AnnAssign)}
+    classes = {n.name: n for n in tree.body if isinstance(n, ast.ClassDef)}
+    assert set(functions) == {f.name for f in PACK_FUNCTIONS} | SERVICES
+    ufuncs = {name for name, annotation in annotated.items() if annotation == "ufunc"}
+    assert ufuncs == {f.name for f in OPERATIONS}
+    assert {name for name, annotation in annotated.items() if annotation == "int"} == (
+        set(MODE_VALUES) | set(STATUS_CODES))
+    accuracy_members = {n.target.id for n in classes["_Accuracy"].body}
+    assert accuracy_members == ufuncs
+    assert {name for name, annotation in annotated.items() if annotation == "_Accuracy"} == {
+        "la", "ha", "ep"}
+    assert set(vm.__all__) == set(functions) | set(annotated)
     for name, value in {**MODE_VALUES, **STATUS_CODES}.items():
         assert getattr(vm, name) == value
 
 
-@pytest.mark.parametrize("function", VM_FUNCTIONS, ids=lambda f: f.name)
-def test_vm_signatures_agree_with_the_stub(function):
+@pytest.mark.parametrize("function", OPERATIONS, ids=lambda f: f.name)
+def test_every_operation_is_a_ufunc_with_the_catalogues_operands(function):
+    inputs = len(function.positional)
+    for ufunc in (getattr(vm, function.name), *(getattr(getattr(vm, accuracy), function.name)
+                                               for accuracy in ("la", "ha", "ep"))):
+        assert isinstance(ufunc, np.ufunc)
+        assert (ufunc.nin, ufunc.nout) == (inputs, function.outputs)
+        assert [t.split("->")[0][:1] for t in ufunc.types] == [
+            np.dtype(loop.input_dtype).char for loop in function.loops]
+        assert [t.split("->")[1][:1] for t in ufunc.types] == [
+            np.dtype(loop.output_dtype).char for loop in function.loops]
+
+
+@pytest.mark.parametrize("function", PACK_FUNCTIONS, ids=lambda f: f.name)
+def test_pack_signatures_agree_with_the_stub(function):
     declared = functions_of(stub("vm.pyi").body)[function.name].args
     signature = inspect.signature(getattr(vm, function.name))
     kinds = {name: p.kind for name, p in signature.parameters.items()}
@@ -78,8 +102,9 @@ def test_vm_signatures_agree_with_the_stub(function):
 def test_docstrings_say_what_is_computed_and_which_runtime_functions_are_called(function):
     vm_function = getattr(vm, function.name)
     doc = vm_function.__doc__
-    assert doc.startswith(function.description)
+    assert function.description in doc
     for loop in function.loops:
-        assert loop.runtime_name in doc
-        assert loop.mode_runtime_name is None or loop.mode_runtime_name in doc
-    assert function.text_signature in pydoc.render_doc(vm_function, renderer=pydoc.plaintext)
+        assert (loop.mode_runtime_name or loop.runtime_name) in doc
+    if function.is_pack:
+        assert function.text_signature in pydoc.render_doc(vm_function,
+                                                           renderer=pydoc.plaintext)

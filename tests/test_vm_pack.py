@@ -95,3 +95,42 @@ def test_scatter_into_the_array_gathered_from():
     a = A.copy()
     vm.packv(a, [9, 8, 7], out=a[:3])
     assert a[:3].tolist() == [9.0, 8.0, 7.0]
+
+
+def test_the_runtime_reads_a_checked_copy_of_the_index():
+    # The index shares out's memory: the gather writes over it while it runs.
+    out = np.zeros(4)
+    index = out.view(np.int64)
+    index[:] = [9, 0, 7, 2]
+    assert vm.packv(A, index, out=out).tolist() == [9.0, 0.0, 7.0, 2.0]
+    target = np.zeros(10)
+    positions = target[:3].view(np.int64)
+    positions[:] = [8, 9, 1]
+    vm.unpackv(np.array([1.0, 2.0, 3.0]), positions, target)
+    assert target[[8, 9, 1]].tolist() == [1.0, 2.0, 3.0]
+
+
+@pytest.mark.parametrize("index", [
+    np.array([2**63 + 1], np.uint64), np.array([2**32], np.int64), np.array([-2**40]),
+    np.array([3, -1], np.int8),
+])
+def test_positions_that_do_not_fit_are_refused_before_narrowing(index):
+    with pytest.raises(ValueError, match="positions outside a"):
+        vm.packv(A, index)
+
+
+def test_calls_and_refusals_keep_no_references():
+    import sys
+    a, index, mask = np.arange(8.0), np.array([3, 1]), np.array([1, 0] * 4)
+    out = np.empty(2, np.float32)
+    before = [sys.getrefcount(x) for x in (a, index, mask, out)]
+    for _ in range(200):
+        vm.packv(a, index)
+        vm.packm(a, mask)
+        vm.unpackv(a[:2], index, np.empty(8))
+        with pytest.raises(TypeError):
+            vm.packv(a, index, out=out)  # the wrong dtype
+        with pytest.raises(ValueError):
+            vm.packv(a, [9])
+    after = [sys.getrefcount(x) for x in (a, index, mask, out)]
+    assert after == before

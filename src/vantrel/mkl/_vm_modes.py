@@ -12,16 +12,31 @@ from .tessivec import lib
 globals().update(MODE_VALUES, **STATUS_CODES)
 __all__ = [*MODE_VALUES, *STATUS_CODES, "get_mode", "set_mode", "mode"]
 
-_LARGEST_MODE = 0xFFFFFFFF
+_ACCURACY_MASK = MODE_VALUES["ACCURACY_MASK"]
 _FTZDAZ_MASK = MODE_VALUES["FTZDAZ_MASK"]
 _FTZDAZ_CURRENT = MODE_VALUES["FTZDAZ_CURRENT"]
 _FTZDAZ_OFF = MODE_VALUES["FTZDAZ_OFF"]
+_FTZDAZ_SETTINGS = {_FTZDAZ_CURRENT, _FTZDAZ_OFF, MODE_VALUES["FTZDAZ_ON"]}
+# Every error-mode bit the runtime defines; other bits of its field are undefined.
+_ERRMODE_BITS = 0
+for _name, _value in MODE_VALUES.items():
+    if _name.startswith("ERRMODE_") and _name not in ("ERRMODE_MASK", "ERRMODE_DEFAULT"):
+        _ERRMODE_BITS |= _value
+_DEFINED_BITS = _ACCURACY_MASK | _FTZDAZ_MASK | _ERRMODE_BITS
 
 
 def _checked(value) -> int:
+    """The mode, if it holds only values the runtime defines; trap flags and other
+    undefined bits are refused. (lib's mode setter refuses undefined accuracies.)"""
     value = operator.index(value)
-    if not 0 <= value <= _LARGEST_MODE:
+    if not 0 <= value <= 0xFFFFFFFF:
         raise ValueError(f"a mode is from 0 to 0xFFFFFFFF, not {value:#x}")
+    if value & ~_DEFINED_BITS:
+        raise ValueError(f"mode {value:#x} sets bits {value & ~_DEFINED_BITS:#x}, which are no "
+                         "accuracy, FTZDAZ or error-mode value (trap flags are refused)")
+    if value & _FTZDAZ_MASK not in _FTZDAZ_SETTINGS:
+        raise ValueError(f"mode {value:#x}: FTZDAZ {value & _FTZDAZ_MASK:#x} is none of "
+                         "FTZDAZ_ON, FTZDAZ_OFF, FTZDAZ_CURRENT")
     return value
 
 
@@ -34,7 +49,10 @@ def set_mode(value: int) -> int:
     """Sets the runtime's mode for the calling thread; returns the previous mode.
 
     A field given as 0 keeps its current setting (the runtime's rule), so
-    ``set_mode(vm.EP)`` changes the accuracy alone.
+    ``set_mode(vm.EP)`` changes the accuracy alone. vm's ufuncs follow the accuracy and
+    FTZDAZ fields; the error-mode field concerns ``lib`` only (vm reports conditions
+    through ``numpy.errstate``). Values the runtime does not define, and trap flags,
+    are refused with ValueError.
     """
     return lib.vmlSetMode(_checked(value))
 
@@ -54,9 +72,8 @@ def mode(value: int) -> Iterator[int]:
 
     The runtime keeps its mode per thread: the block changes the calling thread's mode
     only, and other threads keep theirs. On leaving the block, also by an exception,
-    the previous mode is set again; the ``as`` target is that previous mode. Fields
-    that the runtime cannot return to 0 (its "keep" value) stay as the block left them,
-    except FTZDAZ, which returns to FTZDAZ_OFF.
+    the previous mode is set again; the ``as`` target is that previous mode. FTZDAZ,
+    which the runtime cannot return to 0 (its "keep" value), returns to FTZDAZ_OFF.
     """
     previous = set_mode(value)
     try:

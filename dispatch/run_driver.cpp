@@ -1,0 +1,281 @@
+#include "dispatch/run_driver.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "dispatch/mode_values.hpp"
+#include "dispatch/runtime_session.hpp"
+
+namespace tessivec::dispatch {
+
+namespace {
+
+constexpr npy_intp largest_run = std::numeric_limits<int>::max();
+npy_intp configured_run_limit = largest_run;
+
+// How each operand reaches the runtime.
+enum class Passing : unsigned char {
+    direct,  // contiguous memory, passed in place
+    repeated,  // an array input of stride 0: one value, repeated in a buffer filled once
+    gathered,  // a strided array input, copied into a buffer run by run
+    scattered,  // a strided output, written into a buffer and copied out run by run
+    value,  // a scalar input: the runtime takes it by value
+};
+
+// Each thread's buffers for strided operands: bounded by buffer_elements per operand,
+// kept between calls so that large buffers are not mapped afresh every time.
+std::byte* thread_buffer(std::size_t bytes) {
+    thread_local std::vector<std::byte> buffer;
+    if (buffer.size() < bytes) {
+        buffer.resize(bytes);
+    }
+    return buffer.data();
+}
+
+template <std::size_t Size>
+void copy_elements(std::byte* target, npy_intp target_step, const char* source,
+                   npy_intp source_step, npy_intp count) {
+    for (npy_intp i = 0; i < count; ++i) {
+        std::memcpy(target + i * target_step, source + i * source_step, Size);
+    }
+}
+
+// Copies `count` elements of `size` bytes between strided places, with the element
+// size known to the compiler for the runtime's four element types.
+void copy_strided(std::byte* target, npy_intp target_step, const char* source,
+                  npy_intp source_step, npy_intp count, std::size_t size) {
+    switch (size) {
+        case 4:
+            return copy_elements<4>(target, target_step, source, source_step, count);
+        case 8:
+            return copy_elements<8>(target, target_step, source, source_step, count);
+        case 16:
+            return copy_elements<16>(target, target_step, source, source_step, count);
+        default:
+            for (npy_intp i = 0; i < count; ++i) {
+                std::memcpy(target + i * target_step, source + i * source_step, size);
+            }
+    }
+}
+
+// Whether two operands' memory over `count` elements overlaps, other than exactly.
+bool overlaps(const char* a, npy_intp a_step, const char* b, npy_intp b_step, npy_intp count,
+              std::size_t size) {
+    if (a == b && a_step == b_step) {
+        return false;
+    }
+    auto extent = [&](const char* start, npy_intp step) {
+        const char* first = start + std::min<npy_intp>(0, step * (count - 1));
+        const char* last = start + std::max<npy_intp>(0, step * (count - 1)) + size;
+        return std::pair{first, last};
+    };
+    auto [a_first, a_last] = extent(a, a_step);
+    auto [b_first, b_last] = extent(b, b_step);
+    return a_first < b_last && b_first < a_last;
+}
+
+// Whether an output overlaps an input other than element for element: NumPy's reduce
+// and accumulate hand over their running result so, and each element must then see the
+// ones written before it.
+bool sequential(const Shape& shape, char** args, npy_intp count, const npy_intp* steps) {
+    for (std::size_t out = 0; out < shape.operands; ++out) {
+        if (shape.kinds[out] != OperandKind::output) {
+            continue;
+        }
+        if (steps[out] == 0 && count > 1) {
+            return true;  // a reduction into one element
+        }
+        for (std::size_t in = 0; in < shape.operands; ++in) {
+            if (in != out &&
+                overlaps(args[out], steps[out], args[in], steps[in], count,
+                         std::max(shape.sizes[out], shape.sizes[in]))) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Whether an output is an input, element for element: the runtime computes in place,
+// and the run's inputs are gone once it returns.
+bool in_place(const Shape& shape, char** args, const npy_intp* steps) {
+    for (std::size_t out = 0; out < shape.operands; ++out) {
+        for (std::size_t in = 0; in < shape.operands; ++in) {
+            if (shape.kinds[out] == OperandKind::output && shape.kinds[in] == OperandKind::array &&
+                args[out] == args[in] && steps[out] == steps[in]) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+template <class Real>
+bool finite_values(const void* data, npy_intp count) {
+    const auto* values = static_cast<const Real*>(data);
+    bool finite = true;
+    for (npy_intp i = 0; i < count; ++i) {
+        finite &= std::isfinite(values[i]);
+    }
+    return finite;
+}
+
+// Whether every output of the run holds finite values only.
+bool all_finite(const Shape& shape, void* const* operands, npy_intp count) {
+    for (std::size_t k = 0; k < shape.operands; ++k) {
+        if (shape.kinds[k] != OperandKind::output) {
+            continue;
+        }
+        const char type = shape.types[k];
+        const npy_intp parts = type == NPY_CFLOAT || type == NPY_CDOUBLE ? 2 : 1;
+        const bool finite = type == NPY_FLOAT || type == NPY_CFLOAT
+                                ? finite_values<float>(operands[k], count * parts)
+                                : finite_values<double>(operands[k], count * parts);
+        if (!finite) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// How many elements from `start` on keep every scalar operand at one value.
+npy_intp constant_run(const Shape& shape, char** args, const npy_intp* steps, npy_intp start,
+                      npy_intp most) {
+    npy_intp run = most;
+    for (std::size_t i = 0; i < shape.operands; ++i) {
+        if (shape.kinds[i] != OperandKind::scalar || steps[i] == 0) {
+            continue;
+        }
+        const char* first = args[i] + start * steps[i];
+        npy_intp same = 1;
+        while (same < run && std::memcmp(first + same * steps[i], first, shape.sizes[i]) == 0) {
+            ++same;
+        }
+        run = same;
+    }
+    return run;
+}
+
+}  // namespace
+
+npy_intp run_limit() { return configured_run_limit; }
+
+void set_run_limit(npy_intp elements) {
+    configured_run_limit = std::clamp<npy_intp>(elements, 1, largest_run);
+}
+
+void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
+         const npy_intp* steps, const LoopSetting& setting) {
+    if (count <= 0) {
+        return;
+    }
+    void* operands[max_operands];
+    if (sequential(shape, args, count, steps)) {
+        RuntimeSession session(setting, count, false);
+        for (npy_intp i = 0; i < count; ++i) {
+            for (std::size_t k = 0; k < shape.operands; ++k) {
+                operands[k] = args[k] + i * steps[k];
+            }
+            call(1, operands, session.mode());
+            session.take_status();
+        }
+        return;
+    }
+    RuntimeSession session(setting, count, !in_place(shape, args, steps));
+    Passing passing[max_operands] = {};
+    bool buffered = false, varying_scalars = false;
+    for (std::size_t k = 0; k < shape.operands; ++k) {
+        const npy_intp step = steps[k];
+        const bool contiguous = step == static_cast<npy_intp>(shape.sizes[k]) || count == 1;
+        switch (shape.kinds[k]) {
+            case OperandKind::scalar:
+                passing[k] = Passing::value;
+                varying_scalars |= step != 0 && count > 1;
+                break;
+            case OperandKind::array:
+                passing[k] = contiguous ? Passing::direct
+                             : step == 0 ? Passing::repeated
+                                         : Passing::gathered;
+                break;
+            case OperandKind::output:
+                passing[k] = contiguous ? Passing::direct : Passing::scattered;
+                break;
+        }
+        buffered |= passing[k] == Passing::repeated || passing[k] == Passing::gathered ||
+                    passing[k] == Passing::scattered;
+    }
+    npy_intp limit = configured_run_limit;
+    std::byte* buffers[max_operands] = {};
+    if (buffered) {
+        limit = std::min(limit, buffer_elements);
+        const npy_intp filled = std::min(count, limit);
+        std::size_t offset = 0;
+        std::size_t offsets[max_operands] = {};
+        for (std::size_t k = 0; k < shape.operands; ++k) {
+            if (passing[k] == Passing::repeated || passing[k] == Passing::gathered ||
+                passing[k] == Passing::scattered) {
+                offsets[k] = offset;
+                offset += static_cast<std::size_t>(filled) * shape.sizes[k];
+                offset = (offset + 63) & ~std::size_t{63};
+            }
+        }
+        std::byte* storage = thread_buffer(offset);
+        for (std::size_t k = 0; k < shape.operands; ++k) {
+            buffers[k] = storage + offsets[k];
+            if (passing[k] == Passing::repeated) {
+                const auto size = static_cast<npy_intp>(shape.sizes[k]);
+                copy_strided(buffers[k], size, args[k], 0, filled, shape.sizes[k]);
+            }
+        }
+    }
+    for (npy_intp done = 0; done < count;) {
+        npy_intp run = std::min(count - done, limit);
+        if (varying_scalars) {
+            run = constant_run(shape, args, steps, done, run);
+        }
+        for (std::size_t k = 0; k < shape.operands; ++k) {
+            char* start = args[k] + done * steps[k];
+            const auto size = static_cast<npy_intp>(shape.sizes[k]);
+            switch (passing[k]) {
+                case Passing::direct:
+                case Passing::value:
+                    operands[k] = start;
+                    break;
+                case Passing::repeated:
+                case Passing::scattered:
+                    operands[k] = buffers[k];
+                    break;
+                case Passing::gathered:
+                    copy_strided(buffers[k], size, start, steps[k], run, shape.sizes[k]);
+                    operands[k] = buffers[k];
+                    break;
+            }
+        }
+        call(static_cast<int>(run), operands, session.mode());
+        if (const int status = session.take_status(); status != 0) {
+            session.note(status);
+            // A domain error leaves a NaN, a singularity or overflow an infinity: where
+            // the last condition was underflow and every result is finite, it was the
+            // only kind, and the run need not be computed again to find others.
+            if (status != mode_values::STATUS_UNDERFLOW ||
+                !all_finite(shape, operands, run)) {
+                session.start_collecting();
+                call(static_cast<int>(run), operands, session.mode());
+                session.take_status();
+            }
+        }
+        for (std::size_t k = 0; k < shape.operands; ++k) {
+            if (passing[k] == Passing::scattered) {
+                copy_strided(reinterpret_cast<std::byte*>(args[k] + done * steps[k]), steps[k],
+                             reinterpret_cast<const char*>(buffers[k]),
+                             static_cast<npy_intp>(shape.sizes[k]), run, shape.sizes[k]);
+            }
+        }
+        done += run;
+    }
+}
+
+}  // namespace tessivec::dispatch

@@ -1,0 +1,142 @@
+#include "dispatch/runtime_session.hpp"
+
+#include <dlfcn.h>
+
+#include <cfenv>
+
+#include "dispatch/mode_values.hpp"
+#include "runtime/runtime_functions.hpp"
+
+namespace tessivec::dispatch {
+
+namespace {
+
+using namespace mode_values;
+
+// The conditions met during this thread's current inner-loop call, one bit per status
+// code from STATUS_ERRDOM (domain) to STATUS_UNDERFLOW.
+thread_local unsigned seen_conditions = 0;
+
+void note_condition(int status) {
+    if (status >= STATUS_ERRDOM && status <= STATUS_UNDERFLOW) {
+        seen_conditions |= 1u << (status - STATUS_ERRDOM);
+    }
+}
+
+int collect_condition(runtime::DefVmlErrorContext* context) {
+    note_condition(context->iCode);
+    return 0;  // the result stays as the runtime computed it
+}
+
+// The floating-point status flag NumPy reads each condition from, in status-code order:
+// domain as invalid, singularity as divide, overflow, underflow.
+constexpr int condition_flags[] = {FE_INVALID, FE_DIVBYZERO, FE_OVERFLOW, FE_UNDERFLOW};
+
+using LocalThreadCount = int (*)(int);
+
+// MKL_Set_Num_Threads_Local of the runtime the extension is bound to, or null.
+LocalThreadCount find_local_thread_count() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&runtime::vdExp), &info) == 0 ||
+        info.dli_fname == nullptr) {
+        return nullptr;
+    }
+    void* library = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+    if (library == nullptr) {
+        return nullptr;
+    }
+    void* symbol = dlsym(library, "MKL_Set_Num_Threads_Local");
+    dlclose(library);  // the extension's own reference keeps the runtime loaded
+    return reinterpret_cast<LocalThreadCount>(symbol);
+}
+
+const LocalThreadCount set_local_thread_count = find_local_thread_count();
+
+}  // namespace
+
+bool has_local_thread_count() { return set_local_thread_count != nullptr; }
+
+// An accuracy or FTZDAZ field of 0 in an m form's mode keeps the thread's setting.
+RuntimeSession::RuntimeSession(const LoopSetting& setting, npy_intp count, bool repeatable)
+    : accuracy_(setting.accuracy),
+      mode_(static_cast<long long>(setting.accuracy | ERRMODE_IGNORE)),
+      prior_status_(runtime::vmlGetErrStatus()),
+      flags_(std::fetestexcept(FE_ALL_EXCEPT)) {
+    seen_conditions = 0;
+    if (prior_status_ != STATUS_OK) {
+        runtime::vmlClearErrStatus();
+    }
+    if (count >= threads_possible_from && count < one_thread_below &&
+        set_local_thread_count != nullptr) {
+        threads_ = set_local_thread_count(1);
+        threads_set_ = true;
+    }
+    if (!repeatable) {
+        start_collecting();
+    }
+}
+
+void RuntimeSession::start_collecting() {
+    if (collecting_) {
+        return;
+    }
+    thread_mode_ = runtime::vmlGetMode();
+    callback_ = runtime::vmlGetErrorCallBack();
+    runtime::vmlSetErrorCallBack(&collect_condition);
+    // The callback runs on whichever thread meets the condition, and only the calling
+    // thread's record is read: while collecting, the runtime computes on this thread.
+    if (!threads_set_ && set_local_thread_count != nullptr) {
+        threads_ = set_local_thread_count(1);
+        threads_set_ = true;
+    }
+    mode_ = static_cast<long long>(accuracy_ | ERRMODE_CALLBACK);
+    collecting_ = true;
+}
+
+int RuntimeSession::take_status() {
+    const int status = runtime::vmlGetErrStatus();
+    if (status == STATUS_OK) {
+        return STATUS_OK;
+    }
+    runtime::vmlClearErrStatus();
+    return collecting_ ? STATUS_OK : status;
+}
+
+void RuntimeSession::note(int status) { note_condition(status); }
+
+RuntimeSession::~RuntimeSession() {
+    if (threads_set_) {
+        set_local_thread_count(threads_);
+    }
+    if (collecting_) {
+        if (callback_ != nullptr) {
+            runtime::vmlSetErrorCallBack(callback_);
+        } else {
+            runtime::vmlClearErrorCallBack();
+        }
+        // Setting or clearing a callback may change the mode's error-mode field.
+        if (runtime::vmlGetMode() != thread_mode_) {
+            runtime::vmlSetMode(thread_mode_);
+        }
+    }
+    if (prior_status_ != STATUS_OK) {
+        runtime::vmlSetErrStatus(prior_status_);
+    }
+    // Flags the runtime's own arithmetic raised go; the conditions it reported are
+    // raised for NumPy, which handles them as numpy.errstate says.
+    const int raised = std::fetestexcept(FE_ALL_EXCEPT) & ~flags_;
+    if (raised != 0) {
+        std::feclearexcept(raised);
+    }
+    int reported = 0;
+    for (unsigned i = 0; i < 4; ++i) {
+        if (seen_conditions & (1u << i)) {
+            reported |= condition_flags[i];
+        }
+    }
+    if (reported != 0) {
+        std::feraiseexcept(reported);
+    }
+}
+
+}  // namespace tessivec::dispatch

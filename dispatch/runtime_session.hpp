@@ -1,0 +1,58 @@
+// What one inner-loop call sets around its runtime calls and puts back afterwards: the
+// m forms' mode, the thread's error status and error callback, the floating-point
+// status flags NumPy reads the conditions from, and the runtime's thread count.
+//
+// A run goes to the runtime first with the error mode IGNORE: the status then tells
+// whether the run met any condition, at no cost when it met none. The status keeps the
+// last condition only, so a run that met one is computed again with the error callback
+// as the error mode, which sees every condition; so are all later runs of the call, on
+// the calling thread alone, where the callback records what it sees.
+#pragma once
+
+#include "dispatch/run_driver.hpp"
+#include "runtime/runtime_records.hpp"
+
+namespace tessivec::dispatch {
+
+class RuntimeSession {
+public:
+    // `repeatable`: whether the runs' inputs survive the runtime call, so that a run can
+    // be computed again; when they do not, every run goes with the callback from the start.
+    RuntimeSession(const LoopSetting& setting, npy_intp count, bool repeatable);
+    ~RuntimeSession();
+    RuntimeSession(const RuntimeSession&) = delete;
+    RuntimeSession& operator=(const RuntimeSession&) = delete;
+
+    long long mode() const { return mode_; }
+    bool collecting() const { return collecting_; }
+    // After each runtime call: the condition the thread's status reports for the run
+    // (0 for none, and always 0 while collecting, the callback having seen them all);
+    // the status is cleared.
+    int take_status();
+    // Records a condition the run met.
+    void note(int status);
+    // From now on, runs go with the callback that sees every condition.
+    void start_collecting();
+
+private:
+    unsigned accuracy_;
+    long long mode_;
+    int prior_status_;
+    int flags_;
+    bool collecting_ = false;
+    unsigned thread_mode_ = 0;  // while collecting: the mode to return to
+    runtime::VMLErrorCallBack callback_ = nullptr;  // while collecting: the one to restore
+    int threads_ = 0;
+    bool threads_set_ = false;
+};
+
+// From this many elements on, the runtime may start threads of its own; below
+// one_thread_below the call runs on the calling thread alone, where the runtime's threads
+// cost more to start than they save.
+inline constexpr npy_intp threads_possible_from = 64;
+inline constexpr npy_intp one_thread_below = npy_intp{1} << 15;
+
+// Whether the runtime offers per-thread thread counts (a stand-in runtime may not).
+bool has_local_thread_count();
+
+}  // namespace tessivec::dispatch
