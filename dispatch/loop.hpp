@@ -86,15 +86,18 @@ constexpr std::size_t slot_count() {
 }
 
 // The element type behind the first parameter of a slot.
-template <class Parameters, Slot S, std::size_t I = 0>
+// The end of the list is a separate flag: Clang and GCC before 12 reject a partial
+// specialisation on the dependent std::tuple_size_v<Parameters> itself.
+template <class Parameters, Slot S, std::size_t I = 0,
+          bool End = (I == std::tuple_size_v<Parameters>)>
 struct FirstOfSlot {
     using Parameter = std::tuple_element_t<I, Parameters>;
     using type = std::conditional_t<slot_of<Parameter>() == S,
                                     std::remove_cv_t<std::remove_pointer_t<Parameter>>,
                                     typename FirstOfSlot<Parameters, S, I + 1>::type>;
 };
-template <class Parameters, Slot S>
-struct FirstOfSlot<Parameters, S, std::tuple_size_v<Parameters>> {
+template <class Parameters, Slot S, std::size_t I>
+struct FirstOfSlot<Parameters, S, I, true> {
     using type = void;
 };
 
