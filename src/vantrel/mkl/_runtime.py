@@ -55,8 +55,9 @@ def requirement(distribution: str) -> str:
     return REQUIREMENT if distribution == "mkl" else distribution
 
 
-def pip_command(requirement_text: str) -> str:
-    return f"{sys.executable} -m pip install '{requirement_text}'"
+def pip_command(requirement_text: str, *options: str) -> str:
+    return " ".join([sys.executable, "-m", "pip", "install", *options,
+                     f"'{requirement_text}'"])
 
 
 def recorded_files(distribution: str, file_name: str) -> tuple[list[Path], list[Path]]:
@@ -128,15 +129,17 @@ def _load_runtime() -> tuple[ctypes.CDLL, Path | None]:
     except OSError:
         failures.append(f"{RUNTIME} is not on the linker's search path")
         if missing:
+            # Installed elsewhere, pip would take that copy for the requirement met.
             why = (f"the 'mkl' package is installed, but its {RUNTIME} is not at "
                    f"{missing[0]} (pip install --target leaves out the library; "
                    f"install mkl into the environment itself)")
+            fix = pip_command(requirement("mkl"), "--ignore-installed")
         else:
             why = f"the 'mkl' package, which provides {RUNTIME}, is not installed"
+            fix = pip_command(requirement("mkl"))
         raise RuntimeNotLoadable(
             f"vantrel.mkl needs Intel's runtime {RUNTIME}: {why}; "
-            f"{'; '.join(failures)}. Install it with: {pip_command(requirement('mkl'))}"
-        ) from None
+            f"{'; '.join(failures)}. Install it with: {fix}") from None
     return runtime, loaded_directory()
 
 
@@ -175,6 +178,17 @@ def version(runtime: ctypes.CDLL) -> tuple[int, int] | None:
 
 def _check(runtime: ctypes.CDLL, directory: Path | None) -> None:
     where = f" at {directory / RUNTIME}" if directory else ""
+    if directory is not None:
+        # The runtime opens these by itself at its first call, this check's version
+        # query included, and ends the process with status 2 when one is missing.
+        wanted = [THREADING_LIBRARIES.get(chosen_layer("MKL_THREADING_LAYER", "INTEL")),
+                  INTERFACE_LIBRARIES.get(interface_flavour())]
+        for name in filter(None, wanted):
+            if not (directory / name).is_file():
+                raise RuntimeNotLoadable(
+                    f"Intel's runtime{where} lacks {name}, which the layers chosen by "
+                    f"MKL_THREADING_LAYER/MKL_INTERFACE_LAYER need. Install a complete "
+                    f"runtime with: {pip_command(requirement('mkl'))}")
     found = version(runtime)
     if found is None or found < OLDEST:
         shown = f"{found[0]}.{found[1]}" if found else "of unknown version"
@@ -182,18 +196,6 @@ def _check(runtime: ctypes.CDLL, directory: Path | None) -> None:
             f"Intel's runtime {RUNTIME}{where} is {shown}; vantrel.mkl needs "
             f"{OLDEST[0]}.{OLDEST[1]} or newer. Install it with: "
             f"{pip_command(requirement('mkl'))}")
-    if directory is None:
-        return
-    # The runtime opens these by itself at its first call and ends the process with
-    # status 2 when one is missing; here it is an ImportError instead.
-    wanted = [THREADING_LIBRARIES.get(chosen_layer("MKL_THREADING_LAYER", "INTEL")),
-              INTERFACE_LIBRARIES.get(interface_flavour())]
-    for name in filter(None, wanted):
-        if not (directory / name).is_file():
-            raise RuntimeNotLoadable(
-                f"Intel's runtime{where} lacks {name}, which the layers chosen by "
-                f"MKL_THREADING_LAYER/MKL_INTERFACE_LAYER need. Install a complete "
-                f"runtime with: {pip_command(requirement('mkl'))}")
 
 
 def interface_flavour() -> str:
@@ -205,7 +207,8 @@ def interface_flavour() -> str:
 def load() -> ctypes.CDLL:
     """Loads the threading layer's library and the runtime, globally, and checks
     them; raises RuntimeNotLoadable naming what is missing and how to install it."""
-    _preload_threading(chosen_layer("MKL_THREADING_LAYER", "INTEL"))
     runtime, directory = _load_runtime()
+    # The runtime opens its threading layer only at its first call.
+    _preload_threading(chosen_layer("MKL_THREADING_LAYER", "INTEL"))
     _check(runtime, directory)
     return runtime
