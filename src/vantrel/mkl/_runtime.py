@@ -12,12 +12,13 @@ one. Where no record has them, the linker's search is the fallback.
 
 from __future__ import annotations
 
+import csv
 import ctypes
 import os
 import re
 import sys
 from importlib import metadata
-from pathlib import Path
+from pathlib import Path, PurePosixPath
 
 RUNTIME = "libmkl_rt.so.3"
 OLDEST = (2026, 0)
@@ -66,8 +67,8 @@ def recorded_files(distribution: str, file_name: str) -> tuple[list[Path], list[
     present, missing = [], []
     seen = set()
     for dist in metadata.distributions(name=distribution):
-        for record in dist.files or ():
-            if record.name != file_name:
+        for record in recorded_paths(dist):
+            if PurePosixPath(record).name != file_name:
                 continue
             path = Path(os.path.normpath(dist.locate_file(record)))
             if path in seen:
@@ -75,6 +76,15 @@ def recorded_files(distribution: str, file_name: str) -> tuple[list[Path], list[
             seen.add(path)
             (present if path.is_file() else missing).append(path)
     return present, missing
+
+
+def recorded_paths(dist: metadata.Distribution) -> list[str]:
+    """Every path in the distribution's RECORD, present or not (``dist.files`` leaves
+    out the missing ones on Python 3.12 and newer)."""
+    record = dist.read_text("RECORD")
+    if record is None:
+        return [str(path) for path in dist.files or ()]
+    return [row[0] for row in csv.reader(record.splitlines()) if row]
 
 
 def _load_global(name: str) -> ctypes.CDLL:
