@@ -3,7 +3,6 @@ runtime's generic kernels, and fails on a wrong result or a dependency missing."
 
 import subprocess
 import sys
-
 from importlib.metadata import version
 
 import numpy as np
@@ -47,3 +46,9 @@ def test_a_missing_dependency_is_reported_without_a_traceback(missing):
     run = subprocess.run([sys.executable, "-c", blocked], capture_output=True, text=True)
     assert run.returncode == 1
     assert "does not load" in run.stdout and "Traceback" not in run.stderr
+
+
+def test_the_self_check_fails_on_a_wrong_result(monkeypatch, capsys):
+    monkeypatch.setattr(vm, "exp", lambda x: np.asarray(x) + 1.0)
+    assert self_check.main() == 1
+    assert "WRONG     vm.exp float64" in capsys.readouterr().out

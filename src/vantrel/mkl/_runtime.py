@@ -123,9 +123,9 @@ def _load_runtime() -> tuple[ctypes.CDLL, Path | None]:
     """The runtime by its file record, else by the extensions' RUNPATH, else by the
     linker's search; with the directory it came from, where known."""
     present, missing = recorded_files("mkl", RUNTIME)
-    beside_package = Path(__file__).resolve().parents[4] / RUNTIME
-    if beside_package.is_file():
-        present.append(beside_package)
+    parents = Path(__file__).resolve().parents  # <prefix>/lib/pythonX.Y/site-packages/...
+    if len(parents) > 4 and (parents[4] / RUNTIME).is_file():
+        present.append(parents[4] / RUNTIME)
     failures = []
     for path in present:
         try:
