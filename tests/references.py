@@ -87,6 +87,12 @@ COMPLEX = {
 }
 
 
+def _powx(x, b):
+    # The runtime takes x**0.5 as sqrt(x), with sqrt's values at -0 and -inf (-0 and
+    # NaN, where C99's pow gives +0 and +inf).
+    return np.sqrt(x) if b == 0.5 else np.power(x, b)
+
+
 def _round_half_away(x):
     return np.copysign(np.floor(np.abs(x) + 0.5), x)
 
@@ -105,7 +111,7 @@ REAL_SPECIAL = {
     "Sin": np.sin, "Sinh": np.sinh, "Sqr": np.square, "Sqrt": np.sqrt, "Tan": np.tan,
     "Tanh": np.tanh, "TGamma": sc.gamma, "Trunc": np.trunc,
     "Add": np.add, "Sub": np.subtract, "Mul": np.multiply, "Div": np.divide,
-    "Atan2": np.arctan2, "Hypot": np.hypot, "Pow": np.power, "Powx": np.power,
+    "Atan2": np.arctan2, "Hypot": np.hypot, "Pow": np.power, "Powx": _powx,
     "Modf": lambda x: np.modf(x)[::-1], "SinCos": lambda x: (np.sin(x), np.cos(x)),
 }
 
@@ -115,6 +121,9 @@ REAL_SPECIAL_FIXES = {
     "ErfcInv": lambda x, r: np.where(x == 1, 0.0, r),  # +0, not SciPy's -0
     "LGamma": lambda x, r: np.where(x == -np.inf, np.inf, r),  # C99: lgamma(-inf) = +inf
     "Pow3o2": lambda x, r: np.where(x < 0, np.nan, r),  # defined for x >= 0 only
+    # C99: tgamma(±0) = ±inf, NaN at the negative integers and -inf (older SciPy: inf).
+    "TGamma": lambda x, r: np.where(x == 0, np.copysign(np.inf, x),
+                                    np.where((x < 0) & (x == np.floor(x)), np.nan, r)),
 }
 
 # Where the runtime leaves the sign of a zero result open: its code paths for different

@@ -1,9 +1,12 @@
-"""python -m vantrel.mkl shows a working package and fails on a wrong result."""
+"""python -m vantrel.mkl shows a working package and what it runs on, warns about the
+runtime's generic kernels, and fails on a wrong result or a dependency missing."""
 
 import subprocess
 import sys
+from importlib.metadata import version
 
 import numpy as np
+import pytest
 from vantrel.mkl import __main__ as self_check
 from vantrel.mkl import vm
 
@@ -14,6 +17,35 @@ def test_the_self_check_passes_and_says_where_the_runtime_is():
     assert "libmkl_rt.so" in run.stdout
     assert "mode:     0x1a02 (accuracy HA, error mode ERRNO|EXCEPT|CALLBACK)" in run.stdout
     assert "WRONG" not in run.stdout and "ns" in run.stdout
+
+
+def test_the_self_check_names_versions_cpu_kernels_and_threads():
+    run = subprocess.run([sys.executable, "-m", "vantrel.mkl"], capture_output=True, text=True)
+    lines = dict(line.split(":", 1) for line in run.stdout.splitlines()
+                 if line[:9].rstrip().endswith(":"))
+    assert f"vantrel-mkl {version('vantrel-mkl')} on Python" in lines["package"]
+    assert "Math Kernel Library Version 20" in lines["runtime"]
+    assert lines["cpu"].strip() != ""
+    assert "libmkl_vml_" in lines["kernels"]
+    assert int(lines["threads"].split()[0]) >= 1
+
+
+def test_the_generic_kernels_are_named_with_what_they_cost(monkeypatch, capsys):
+    monkeypatch.setattr(self_check, "kernel_libraries", lambda: ["libmkl_vml_def.so.3"])
+    assert self_check.main() == 0
+    out = capsys.readouterr().out
+    assert "WARNING   the runtime runs its generic kernels (libmkl_vml_def.so.3)" in out
+    assert "no effect" in out and "complex" in out and "runtime's own choice" in out
+
+
+@pytest.mark.parametrize("missing", [["numpy"], ["cffi", "_cffi_backend"]],
+                         ids=["numpy", "cffi"])
+def test_a_missing_dependency_is_reported_without_a_traceback(missing):
+    blocked = (f"import sys, runpy; sys.modules.update(dict.fromkeys({missing!r})); "
+               "runpy.run_module('vantrel.mkl', run_name='__main__')")
+    run = subprocess.run([sys.executable, "-c", blocked], capture_output=True, text=True)
+    assert run.returncode == 1
+    assert "does not load" in run.stdout and "Traceback" not in run.stderr
 
 
 def test_the_self_check_fails_on_a_wrong_result(monkeypatch, capsys):

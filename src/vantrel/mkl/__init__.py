@@ -4,3 +4,35 @@
 and floating-point error handling; ``vantrel.mkl.tessivec`` offers the runtime's
 functions themselves as ``lib``, with ``ffi`` for the types they take.
 """
+
+import importlib.abc as _abc
+import sys as _sys
+from importlib import metadata as _metadata
+
+from . import _runtime
+
+try:
+    __version__ = _metadata.version("vantrel-mkl")
+except _metadata.PackageNotFoundError:  # a source tree put on sys.path by hand
+    __version__ = "0+unknown"
+
+
+class _Unloadable(_abc.MetaPathFinder):
+    """Fails the import of the extensions with the reason the runtime did not load,
+    instead of the dynamic linker's bare 'cannot open shared object file'."""
+
+    def __init__(self, error: ImportError):
+        self.error = error
+
+    def find_spec(self, name, path=None, target=None):
+        if name in (f"{__name__}.tessivec", f"{__name__}._dispatch"):
+            raise _runtime.RuntimeNotLoadable(str(self.error), name=name)
+        return None
+
+
+# The package itself imports without the runtime, so that its version and the
+# self-check can say what is missing.
+try:
+    _runtime.load()
+except _runtime.RuntimeNotLoadable as _error:
+    _sys.meta_path.insert(0, _Unloadable(_error))

@@ -1,20 +1,34 @@
-"""python -m vantrel.mkl: shows that the package works on this machine.
+"""python -m vantrel.mkl: shows what the package runs on, and that it works there.
 
-Prints where the runtime was loaded from, the calling thread's mode, a few functions
-checked against NumPy and the time of one call; exits with 1 when anything is wrong.
+Prints the package's and the runtime's versions, where the runtime was loaded from,
+the CPU, the kernel library and threads the runtime chose, the calling thread's mode,
+a few functions checked against NumPy and the time of one call. Exits with 1 when the
+package does not load or a result is wrong; warns when the runtime runs its generic
+kernels on this CPU.
 """
 
 from __future__ import annotations
 
-import os
+import ctypes
+import platform
 import sys
 import timeit
 
-import numpy as np
+from . import __version__, _runtime
 
 ACCURACIES = {0x1: "LA", 0x2: "HA", 0x3: "EP"}
 ERRMODES = {0x100: "IGNORE", 0x200: "ERRNO", 0x400: "STDERR", 0x800: "EXCEPT",
             0x1000: "CALLBACK", 0x2000: "NOERR"}
+# The kernel libraries the runtime falls back to on a CPU it has no tuned path for.
+GENERIC_KERNELS = ("libmkl_vml_def", "libmkl_vml_cmpt")
+GENERIC_WARNING = """\
+WARNING   the runtime runs its generic kernels ({kernel}) on this CPU.
+          This is the runtime's own choice for this processor, not a fault of the
+          installation, and vantrel.mkl cannot change it. What it costs here:
+          - the accuracy modes (LA, HA, EP) have no effect: every mode gives the
+            same results;
+          - complex arithmetic (multiply, divide, abs) and some real functions (div,
+            floor, rint) run many times slower than NumPy's own loops."""
 
 
 def describe_mode(mode: int) -> str:
@@ -23,7 +37,35 @@ def describe_mode(mode: int) -> str:
     return f"{mode:#x} (accuracy {accuracy}, error mode {errmode})"
 
 
-def checks(vm):
+def cpu() -> str:
+    """Vendor and model name from /proc/cpuinfo."""
+    found = {}
+    try:
+        with open("/proc/cpuinfo") as cpuinfo:
+            for line in cpuinfo:
+                key, _, value = line.partition(":")
+                found.setdefault(key.strip(), value.strip())
+                if "vendor_id" in found and "model name" in found:
+                    break
+    except OSError:
+        pass
+    vendor, model = found.get("vendor_id"), found.get("model name")
+    return f"{vendor or 'unknown vendor'}, {model or platform.processor() or 'unknown model'}"
+
+
+def kernel_libraries() -> list[str]:
+    """The runtime's vector math kernel libraries mapped into this process."""
+    return [path.name for path in _runtime.mapped_libraries()
+            if path.name.startswith("libmkl_vml_")]
+
+
+def threading_layer() -> str:
+    mapped = {path.name for path in _runtime.mapped_libraries()}
+    layers = [layer for layer, name in _runtime.THREADING_LIBRARIES.items() if name in mapped]
+    return ", ".join(layers) or "not loaded yet"
+
+
+def checks(vm, np):
     """(what, result, NumPy's result, relative tolerance) for a few functions."""
     rng = np.random.default_rng(2)
     x = rng.uniform(0.1, 4.0, 1000)
@@ -47,18 +89,43 @@ def per_call(function, *args) -> float:
     return best / 20000 * 1e9
 
 
+def describe_runtime(ffi, lib) -> bool:
+    """Prints what the runtime is and chose here; True when it runs generic kernels."""
+    runtime = ctypes.CDLL(_runtime.RUNTIME)  # the copy already loaded
+    directory = _runtime.loaded_directory()
+    print(f"runtime:  {_runtime.version_string(runtime)}")
+    print(f"          {directory / _runtime.RUNTIME if directory else 'location unknown'}")
+    print(f"cpu:      {cpu()}")
+    # The runtime picks its kernel library at its first call.
+    x, r = ffi.new("double[]", [0.5] * 64), ffi.new("double[64]")
+    lib.vdExp(64, x, r)
+    kernels = kernel_libraries()
+    print(f"kernels:  {', '.join(kernels) or 'none loaded'}")
+    print(f"threads:  {runtime.mkl_get_max_threads()} (threading layer {threading_layer()})")
+    generic = [name for name in kernels if name.startswith(GENERIC_KERNELS)]
+    if generic:
+        print(GENERIC_WARNING.format(kernel=", ".join(generic)))
+    return bool(generic)
+
+
 def main() -> int:
+    print(f"package:  vantrel-mkl {__version__} on Python {platform.python_version()}")
     try:
-        from . import _dispatch, vm
         from .tessivec import ffi, lib
     except ImportError as error:
-        print(f"vantrel.mkl does not load: {error}")
+        print(f"vantrel.mkl.tessivec does not load: {error}")
         return 1
-    location = _dispatch.runtime_location()
-    print(f"runtime:  {os.path.realpath(location) if location else 'not found'}")
+    generic = describe_runtime(ffi, lib)
+    try:
+        import numpy as np
+
+        from . import vm
+    except ImportError as error:
+        print(f"vantrel.mkl.vm does not load: {error}")
+        return 1
     print(f"mode:     {describe_mode(vm.get_mode())}")
     wrong = 0
-    for what, got, expected, tolerance in checks(vm):
+    for what, got, expected, tolerance in checks(vm, np):
         good = got.shape == expected.shape and np.allclose(got, expected, rtol=tolerance, atol=0)
         wrong += not good
         print(f"{'ok   ' if good else 'WRONG'}     vm.{what}")
@@ -72,7 +139,11 @@ def main() -> int:
     print(f"          vm.exp(x)            {per_call(vm.exp, x):7.0f} ns")
     print(f"          lib.vdExp(1, x, r)   {per_call(lib.vdExp, 1, lib_x, lib_r):7.0f} ns")
     print(f"          numpy.exp(x)         {per_call(np.exp, x):7.0f} ns")
-    print("all good" if not wrong else f"{wrong} check(s) WRONG")
+    if wrong:
+        print(f"{wrong} check(s) WRONG")
+    else:
+        print("all good" + (", on the runtime's generic kernels (see the warning)" if generic
+                            else ""))
     return 1 if wrong else 0
 
 

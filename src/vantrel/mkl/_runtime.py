@@ -1,0 +1,224 @@
+"""Loads Intel's runtime before the extensions need it, from wherever pip put it.
+
+The extensions depend on ``libmkl_rt.so.3`` by name. pip puts the ``mkl`` wheel's
+library in a data directory of the environment it installs into, which is not where
+the extensions' RUNPATH looks in every layout (a ``--user`` install beside an
+environment's mkl, a lib64 platlib), and the runtime opens its threading layer later
+by name, where the linker may not find intel-openmp's or tbb's library either. So the
+libraries are located through their distributions' installed file records and loaded
+globally first; the extensions' own lookup of ``libmkl_rt.so.3`` then finds the loaded
+one. Where no record has them, the linker's search is the fallback.
+"""
+
+from __future__ import annotations
+
+import csv
+import ctypes
+import os
+import re
+import sys
+from importlib import metadata
+from pathlib import Path, PurePosixPath
+
+RUNTIME = "libmkl_rt.so.3"
+OLDEST = (2026, 0)
+# Used when the package's own metadata cannot be read (a source tree on sys.path).
+REQUIREMENT = "mkl>=2026.0,!=2026.2.0,<=2026.2.1"
+
+# The libraries the runtime's threading layers need besides its own, and the
+# distribution that ships each. The GNU layer's libgomp comes with the system.
+THREADING_NEEDS = {
+    "INTEL": ("libiomp5.so", "intel-openmp"),
+    "TBB": ("libtbb.so.12", "tbb"),
+}
+THREADING_LIBRARIES = {
+    "INTEL": "libmkl_intel_thread.so.3",
+    "TBB": "libmkl_tbb_thread.so.3",
+    "GNU": "libmkl_gnu_thread.so.3",
+    "SEQUENTIAL": "libmkl_sequential.so.3",
+}
+INTERFACE_LIBRARIES = {"INTEL": "libmkl_intel_lp64.so.3", "GNU": "libmkl_gf_lp64.so.3"}
+
+
+class RuntimeNotLoadable(ImportError):
+    """The runtime, or a library it needs, cannot be loaded in this environment."""
+
+
+def requirement(distribution: str) -> str:
+    """This package's requirement on ``distribution``, as its metadata states it."""
+    try:
+        for line in metadata.requires("vantrel-mkl") or ():
+            name = re.match(r"[A-Za-z0-9._-]+", line)
+            if name and name.group().lower() == distribution:
+                return line.split(";")[0].replace(" ", "")
+    except metadata.PackageNotFoundError:
+        pass
+    return REQUIREMENT if distribution == "mkl" else distribution
+
+
+def pip_command(requirement_text: str, *options: str) -> str:
+    return " ".join([sys.executable, "-m", "pip", "install", *options,
+                     f"'{requirement_text}'"])
+
+
+def recorded_files(distribution: str, file_name: str) -> tuple[list[Path], list[Path]]:
+    """The paths at which installed copies of ``distribution`` record ``file_name``:
+    (those that exist, those recorded but missing), in sys.path order."""
+    present, missing = [], []
+    seen = set()
+    for dist in metadata.distributions(name=distribution):
+        for record in recorded_paths(dist):
+            if PurePosixPath(record).name != file_name:
+                continue
+            path = Path(os.path.normpath(dist.locate_file(record)))
+            if path in seen:
+                continue
+            seen.add(path)
+            (present if path.is_file() else missing).append(path)
+    return present, missing
+
+
+def recorded_paths(dist: metadata.Distribution) -> list[str]:
+    """Every path in the distribution's RECORD, present or not (``dist.files`` leaves
+    out the missing ones on Python 3.12 and newer)."""
+    record = dist.read_text("RECORD")
+    if record is None:
+        return [str(path) for path in dist.files or ()]
+    return [row[0] for row in csv.reader(record.splitlines()) if row]
+
+
+def _load_global(name: str) -> ctypes.CDLL:
+    return ctypes.CDLL(name, mode=ctypes.RTLD_GLOBAL)
+
+
+def chosen_layer(variable: str, default: str) -> str:
+    """The first word of an MKL_*_LAYER variable, as the runtime reads it."""
+    value = os.environ.get(variable, "").strip().upper()
+    return value.replace(",", " ").split()[0] if value else default
+
+
+def _preload_threading(layer: str) -> None:
+    need = THREADING_NEEDS.get(layer)
+    if need is None:
+        return
+    file_name, distribution = need
+    present, _ = recorded_files(distribution, file_name)
+    for path in present:
+        try:
+            _load_global(str(path))
+            return
+        except OSError:
+            continue
+    try:
+        _load_global(file_name)
+    except OSError:
+        raise RuntimeNotLoadable(
+            f"MKL_THREADING_LAYER={layer} needs {file_name} from the '{distribution}' "
+            f"package, which is not installed where Python or the linker can find it. "
+            f"Install it with: {pip_command(requirement(distribution))}"
+        ) from None
+
+
+def _load_runtime() -> tuple[ctypes.CDLL, Path | None]:
+    """The runtime by its file record, else by the extensions' RUNPATH, else by the
+    linker's search; with the directory it came from, where known."""
+    present, missing = recorded_files("mkl", RUNTIME)
+    parents = Path(__file__).resolve().parents  # <prefix>/lib/pythonX.Y/site-packages/...
+    if len(parents) > 4 and (parents[4] / RUNTIME).is_file():
+        present.append(parents[4] / RUNTIME)
+    failures = []
+    for path in present:
+        try:
+            _load_global(str(path))
+            break
+        except OSError as error:
+            failures.append(str(error))
+    try:
+        # By name: the copy the extensions will bind to, which is the one loaded first.
+        runtime = _load_global(RUNTIME)
+    except OSError:
+        failures.append(f"{RUNTIME} is not on the linker's search path")
+        if missing:
+            # Installed elsewhere, pip would take that copy for the requirement met.
+            why = (f"the 'mkl' package is installed, but its {RUNTIME} is not at "
+                   f"{missing[0]} (pip install --target leaves out the library; "
+                   f"install mkl into the environment itself)")
+            fix = pip_command(requirement("mkl"), "--ignore-installed")
+        else:
+            why = f"the 'mkl' package, which provides {RUNTIME}, is not installed"
+            fix = pip_command(requirement("mkl"))
+        raise RuntimeNotLoadable(
+            f"vantrel.mkl needs Intel's runtime {RUNTIME}: {why}; "
+            f"{'; '.join(failures)}. Install it with: {fix}") from None
+    return runtime, loaded_directory()
+
+
+def loaded_directory() -> Path | None:
+    """The directory of the libmkl_rt.so.3 mapped into this process, if any."""
+    for path in mapped_libraries():
+        if path.name == RUNTIME:
+            return path.parent
+    return None
+
+
+def mapped_libraries() -> list[Path]:
+    """The files of the shared libraries mapped into this process, in load order."""
+    seen: dict[str, None] = {}
+    try:
+        with open("/proc/self/maps") as maps:
+            for line in maps:
+                fields = line.split(maxsplit=5)
+                if len(fields) == 6 and ".so" in fields[5]:
+                    seen.setdefault(fields[5].strip(), None)
+    except OSError:
+        return []
+    return [Path(name) for name in seen]
+
+
+def version_string(runtime: ctypes.CDLL) -> str:
+    buffer = ctypes.create_string_buffer(512)
+    runtime.MKL_Get_Version_String(buffer, len(buffer))
+    return buffer.value.decode(errors="replace").strip()
+
+
+def version(runtime: ctypes.CDLL) -> tuple[int, int] | None:
+    found = re.search(r"Version (\d+)\.(\d+)", version_string(runtime))
+    return (int(found.group(1)), int(found.group(2))) if found else None
+
+
+def _check(runtime: ctypes.CDLL, directory: Path | None) -> None:
+    where = f" at {directory / RUNTIME}" if directory else ""
+    if directory is not None:
+        # The runtime opens these by itself at its first call, this check's version
+        # query included, and ends the process with status 2 when one is missing.
+        wanted = [THREADING_LIBRARIES.get(chosen_layer("MKL_THREADING_LAYER", "INTEL")),
+                  INTERFACE_LIBRARIES.get(interface_flavour())]
+        for name in filter(None, wanted):
+            if not (directory / name).is_file():
+                raise RuntimeNotLoadable(
+                    f"Intel's runtime{where} lacks {name}, which the layers chosen by "
+                    f"MKL_THREADING_LAYER/MKL_INTERFACE_LAYER need. Install a complete "
+                    f"runtime with: {pip_command(requirement('mkl'))}")
+    found = version(runtime)
+    if found is None or found < OLDEST:
+        shown = f"{found[0]}.{found[1]}" if found else "of unknown version"
+        raise RuntimeNotLoadable(
+            f"Intel's runtime {RUNTIME}{where} is {shown}; vantrel.mkl needs "
+            f"{OLDEST[0]}.{OLDEST[1]} or newer. Install it with: "
+            f"{pip_command(requirement('mkl'))}")
+
+
+def interface_flavour() -> str:
+    """INTEL or GNU: the calling convention MKL_INTERFACE_LAYER picks (LP64,GNU)."""
+    words = os.environ.get("MKL_INTERFACE_LAYER", "").upper().replace(",", " ").split()
+    return "GNU" if "GNU" in words else "INTEL"
+
+
+def load() -> ctypes.CDLL:
+    """Loads the threading layer's library and the runtime, globally, and checks
+    them; raises RuntimeNotLoadable naming what is missing and how to install it."""
+    runtime, directory = _load_runtime()
+    # The runtime opens its threading layer only at its first call.
+    _preload_threading(chosen_layer("MKL_THREADING_LAYER", "INTEL"))
+    _check(runtime, directory)
+    return runtime
