@@ -1,13 +1,12 @@
 #include "dispatch/ufuncs.hpp"
 
-#include <deque>
 #include <utility>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "dispatch/loop.hpp"
 #include "dispatch/mode_values.hpp"
+#include "dispatch/plain_allocator.hpp"
 
 namespace tessivec::dispatch {
 
@@ -27,12 +26,29 @@ constexpr LoopSetting thread_accuracy{0};
 // What NumPy keeps pointers to for as long as a ufunc lives: its loops, their data and
 // types, and its name. vm's ufuncs live as long as the process.
 struct UfuncStorage {
-    std::vector<PyUFuncGenericFunction> functions;
-    std::vector<void*> data;
-    std::vector<char> types;
-    std::string name;
+    Vector<PyUFuncGenericFunction> functions;
+    Vector<void*> data;
+    Vector<char> types;
+    String name;
 };
-std::deque<UfuncStorage> storage;
+Deque<UfuncStorage> storage;
+
+// Pickle finds a ufunc by its module and qualified name. NumPy before 2.1 lets neither
+// be set: there pickle looks the ufunc's name ("exp", "la.exp") up in the imported
+// modules, which finds the same object.
+bool name_for_pickle(PyObject* ufunc, const char* attribute, const char* value) {
+    PyObject* text = PyUnicode_FromString(value);
+    if (text == nullptr) {
+        return false;
+    }
+    const bool set = PyObject_SetAttrString(ufunc, attribute, text) == 0;
+    Py_DECREF(text);
+    if (!set && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        return true;
+    }
+    return set;
+}
 
 PyObject* new_ufunc(const Operation& operation, const LoopSetting& setting,
                     const char* prefix, const char* module) {
@@ -50,7 +66,7 @@ PyObject* new_ufunc(const Operation& operation, const LoopSetting& setting,
         kept.types.insert(kept.types.end(), loop.shape->types,
                           loop.shape->types + loop.shape->operands);
     }
-    kept.name = prefix != nullptr ? std::string(prefix) + "." + operation.name : operation.name;
+    kept.name = prefix != nullptr ? String(prefix) + "." + operation.name : String(operation.name);
     PyObject* ufunc = PyUFunc_FromFuncAndDataAndSignature(
         kept.functions.data(), kept.data.data(), kept.types.data(),
         static_cast<int>(operation.loop_count), inputs, outputs, operation.identity,
@@ -58,14 +74,8 @@ PyObject* new_ufunc(const Operation& operation, const LoopSetting& setting,
     if (ufunc == nullptr) {
         return nullptr;
     }
-    PyObject* module_name = PyUnicode_FromString(module);
-    PyObject* qualified = PyUnicode_FromString(kept.name.c_str());
-    const bool named = module_name != nullptr && qualified != nullptr &&
-                       PyObject_SetAttrString(ufunc, "__module__", module_name) == 0 &&
-                       PyObject_SetAttrString(ufunc, "__qualname__", qualified) == 0;
-    Py_XDECREF(module_name);
-    Py_XDECREF(qualified);
-    if (!named) {
+    if (!name_for_pickle(ufunc, "__module__", module) ||
+        !name_for_pickle(ufunc, "__qualname__", kept.name.c_str())) {
         Py_DECREF(ufunc);
         return nullptr;
     }
