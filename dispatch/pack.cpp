@@ -4,9 +4,9 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
-#include <vector>
 
 #include "bridge/reach.hpp"
+#include "dispatch/plain_allocator.hpp"
 #include "dispatch/run_driver.hpp"
 #include "runtime/runtime_functions.hpp"
 
@@ -169,7 +169,7 @@ bool integer(const char* function, const char* name, PyObject* value, long long 
 // A private copy of an integer (or, for a mask, boolean) array, flat in C order, as
 // 64-bit values: read once from the caller's memory, then checked and used.
 bool private_copy(const char* function, const char* name, PyObject* given, bool is_mask,
-                  std::vector<npy_int64>& copy) {
+                  Vector<npy_int64>& copy) {
     Ref array(PyArray_FROM_O(given));
     if (!array) {
         return false;
@@ -216,8 +216,8 @@ bool private_copy(const char* function, const char* name, PyObject* given, bool 
 
 // The copied positions as the runtime's 32-bit ints, each checked to lie within an array
 // of `bound` elements.
-bool positions(const char* function, const std::vector<npy_int64>& copy, npy_intp bound,
-               const char* bound_name, std::vector<int>& result) {
+bool positions(const char* function, const Vector<npy_int64>& copy, npy_intp bound,
+               const char* bound_name, Vector<int>& result) {
     result.resize(copy.size());
     for (std::size_t i = 0; i < copy.size(); ++i) {
         if (copy[i] < 0 || copy[i] >= bound) {
@@ -239,8 +239,8 @@ bool positions(const char* function, const std::vector<npy_int64>& copy, npy_int
 }
 
 // The copied mask as the runtime's 32-bit ints: 1 where it is non-zero.
-std::vector<int> mask_entries(const std::vector<npy_int64>& copy) {
-    std::vector<int> result(copy.size());
+Vector<int> mask_entries(const Vector<npy_int64>& copy) {
+    Vector<int> result(copy.size());
     for (std::size_t i = 0; i < copy.size(); ++i) {
         result[i] = copy[i] != 0;
     }
@@ -331,7 +331,7 @@ void in_strips(npy_intp total, Strip strip) {
     }
 }
 
-npy_intp selected(const std::vector<int>& mask, npy_intp start, npy_intp count) {
+npy_intp selected(const Vector<int>& mask, npy_intp start, npy_intp count) {
     return std::count(mask.begin() + start, mask.begin() + start + count, 1);
 }
 
@@ -397,8 +397,8 @@ PyObject* packv(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* na
     if (!a) {
         return nullptr;
     }
-    std::vector<npy_int64> copy;
-    std::vector<int> index;
+    Vector<npy_int64> copy;
+    Vector<int> index;
     if (!private_copy("packv", "index", args[1], false, copy) ||
         !positions("packv", copy, PyArray_SIZE(a.array()), "a", index)) {
         return nullptr;
@@ -432,7 +432,7 @@ PyObject* packm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* na
     if (!a) {
         return nullptr;
     }
-    std::vector<npy_int64> copy;
+    Vector<npy_int64> copy;
     if (!private_copy("packm", "mask", args[1], true, copy)) {
         return nullptr;
     }
@@ -442,7 +442,7 @@ PyObject* packm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* na
                      static_cast<npy_intp>(copy.size()), size);
         return nullptr;
     }
-    std::vector<int> mask = mask_entries(copy);
+    Vector<int> mask = mask_entries(copy);
     const long long written = bridge::masked(size, mask.data()).count;
     Ref out = output_array("packm", out_given, *p, static_cast<npy_intp>(written));
     if (!out || !apart_from(a, out)) {
@@ -509,8 +509,8 @@ PyObject* unpackv(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     if (!out) {
         return nullptr;
     }
-    std::vector<npy_int64> copy;
-    std::vector<int> index;
+    Vector<npy_int64> copy;
+    Vector<int> index;
     if (!private_copy("unpackv", "index", args[1], false, copy) ||
         !positions("unpackv", copy, PyArray_SIZE(out.array()), "out", index)) {
         return nullptr;
@@ -551,7 +551,7 @@ PyObject* unpackm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     if (!out) {
         return nullptr;
     }
-    std::vector<npy_int64> copy;
+    Vector<npy_int64> copy;
     if (!private_copy("unpackm", "mask", args[1], true, copy)) {
         return nullptr;
     }
@@ -561,7 +561,7 @@ PyObject* unpackm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
                      static_cast<npy_intp>(copy.size()), size);
         return nullptr;
     }
-    std::vector<int> mask = mask_entries(copy);
+    Vector<int> mask = mask_entries(copy);
     const long long read = bridge::masked(size, mask.data()).count;
     if (read != PyArray_SIZE(a.array())) {
         PyErr_Format(PyExc_ValueError, "vm.unpackm: a has %zd elements, mask selects %lld",

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <vector>
 
 #include "dispatch/mode_values.hpp"
+#include "dispatch/plain_allocator.hpp"
 #include "dispatch/runtime_session.hpp"
 
 namespace tessivec::dispatch {
@@ -28,7 +28,7 @@ enum class Passing : unsigned char {
 // Each thread's buffers for strided operands: bounded by buffer_elements per operand,
 // kept between calls so that large buffers are not mapped afresh every time.
 std::byte* thread_buffer(std::size_t bytes) {
-    thread_local std::vector<std::byte> buffer;
+    thread_local Vector<std::byte> buffer;
     if (buffer.size() < bytes) {
         buffer.resize(bytes);
     }
