@@ -5,21 +5,27 @@ and floating-point error handling; ``vantrel.mkl.tessivec`` offers the runtime's
 functions themselves as ``lib``, with ``ffi`` for the types they take.
 """
 
-import importlib.abc as _abc
 import sys as _sys
-from importlib import metadata as _metadata
 
 from . import _runtime
 
-try:
-    __version__ = _metadata.version("vantrel-mkl")
-except _metadata.PackageNotFoundError:  # a source tree put on sys.path by hand
-    __version__ = "0+unknown"
+
+def __getattr__(name):
+    # Read from the installed metadata when asked for: importing importlib.metadata
+    # costs more than the rest of the import.
+    if name == "__version__":
+        from importlib import metadata
+        try:
+            return metadata.version("vantrel-mkl")
+        except metadata.PackageNotFoundError:  # a source tree put on sys.path by hand
+            return "0+unknown"
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
-class _Unloadable(_abc.MetaPathFinder):
-    """Fails the import of the extensions with the reason the runtime did not load,
-    instead of the dynamic linker's bare 'cannot open shared object file'."""
+class _Unloadable:
+    """A meta path finder that fails the import of the extensions with the reason the
+    runtime did not load, instead of the dynamic linker's bare 'cannot open shared
+    object file'."""
 
     def __init__(self, error: ImportError):
         self.error = error

@@ -17,7 +17,6 @@ import ctypes
 import os
 import re
 import sys
-from importlib import metadata
 from pathlib import Path, PurePosixPath
 
 RUNTIME = "libmkl_rt.so.3"
@@ -46,6 +45,7 @@ class RuntimeNotLoadable(ImportError):
 
 def requirement(distribution: str) -> str:
     """This package's requirement on ``distribution``, as its metadata states it."""
+    from importlib import metadata
     try:
         for line in metadata.requires("vantrel-mkl") or ():
             name = re.match(r"[A-Za-z0-9._-]+", line)
@@ -64,6 +64,7 @@ def pip_command(requirement_text: str, *options: str) -> str:
 def recorded_files(distribution: str, file_name: str) -> tuple[list[Path], list[Path]]:
     """The paths at which installed copies of ``distribution`` record ``file_name``:
     (those that exist, those recorded but missing), in sys.path order."""
+    from importlib import metadata  # only where the usual layout did not have it
     present, missing = [], []
     seen = set()
     for dist in metadata.distributions(name=distribution):
@@ -78,7 +79,7 @@ def recorded_files(distribution: str, file_name: str) -> tuple[list[Path], list[
     return present, missing
 
 
-def recorded_paths(dist: metadata.Distribution) -> list[str]:
+def recorded_paths(dist) -> list[str]:
     """Every path in the distribution's RECORD, present or not (``dist.files`` leaves
     out the missing ones on Python 3.12 and newer)."""
     record = dist.read_text("RECORD")
@@ -97,12 +98,16 @@ def chosen_layer(variable: str, default: str) -> str:
     return value.replace(",", " ").split()[0] if value else default
 
 
-def _preload_threading(layer: str) -> None:
+def _preload_threading(layer: str, directory: Path | None) -> None:
     need = THREADING_NEEDS.get(layer)
     if need is None:
         return
     file_name, distribution = need
-    present, _ = recorded_files(distribution, file_name)
+    beside = directory / file_name if directory is not None else None
+    if beside is not None and beside.is_file():  # the usual layout: one lib directory
+        present = [beside]
+    else:
+        present, _ = recorded_files(distribution, file_name)
     for path in present:
         try:
             _load_global(str(path))
@@ -122,10 +127,12 @@ def _preload_threading(layer: str) -> None:
 def _load_runtime() -> tuple[ctypes.CDLL, Path | None]:
     """The runtime by its file record, else by the extensions' RUNPATH, else by the
     linker's search; with the directory it came from, where known."""
-    present, missing = recorded_files("mkl", RUNTIME)
     parents = Path(__file__).resolve().parents  # <prefix>/lib/pythonX.Y/site-packages/...
     if len(parents) > 4 and (parents[4] / RUNTIME).is_file():
-        present.append(parents[4] / RUNTIME)
+        # The usual layout, where the extensions' RUNPATH finds it: no records read.
+        present, missing = [parents[4] / RUNTIME], []
+    else:
+        present, missing = recorded_files("mkl", RUNTIME)
     failures = []
     for path in present:
         try:
@@ -219,6 +226,6 @@ def load() -> ctypes.CDLL:
     them; raises RuntimeNotLoadable naming what is missing and how to install it."""
     runtime, directory = _load_runtime()
     # The runtime opens its threading layer only at its first call.
-    _preload_threading(chosen_layer("MKL_THREADING_LAYER", "INTEL"))
+    _preload_threading(chosen_layer("MKL_THREADING_LAYER", "INTEL"), directory)
     _check(runtime, directory)
     return runtime
