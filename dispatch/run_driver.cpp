@@ -231,8 +231,14 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
             }
         }
     }
+    // A thread that met underflow in its last call is likely to meet it again: a short
+    // first run finds out before the bulk of the call pays the slow condition handling.
+    npy_intp first_run = limit;
+    if (session.expects_underflow() && count >= probe_from && !session.collecting()) {
+        first_run = std::min(limit, underflow_probe);
+    }
     for (npy_intp done = 0; done < count;) {
-        npy_intp run = std::min(count - done, limit);
+        npy_intp run = std::min(count - done, done == 0 ? first_run : limit);
         if (varying_scalars) {
             run = constant_run(shape, args, steps, done, run);
         }
@@ -255,7 +261,13 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
             }
         }
         call(static_cast<int>(run), operands, session.mode());
-        if (const int status = session.take_status(); status != 0) {
+        if (session.quiet()) {
+            if (!all_finite(shape, operands, run)) {
+                session.start_collecting();
+                call(static_cast<int>(run), operands, session.mode());
+                session.take_status();
+            }
+        } else if (const int status = session.take_status(); status != 0) {
             session.note(status);
             // A domain error leaves a NaN, a singularity or overflow an infinity: where
             // the last condition was underflow and every result is finite, it was the

@@ -17,6 +17,11 @@ using namespace mode_values;
 // code from STATUS_ERRDOM (domain) to STATUS_UNDERFLOW.
 thread_local unsigned seen_conditions = 0;
 
+// Whether this thread's last inner-loop call met underflow.
+thread_local bool last_call_met_underflow = false;
+
+constexpr unsigned underflow_bit = 1u << (STATUS_UNDERFLOW - STATUS_ERRDOM);
+
 void note_condition(int status) {
     if (status >= STATUS_ERRDOM && status <= STATUS_UNDERFLOW) {
         seen_conditions |= 1u << (status - STATUS_ERRDOM);
@@ -61,7 +66,9 @@ RuntimeSession::RuntimeSession(const LoopSetting& setting, npy_intp count, bool 
     : accuracy_(setting.accuracy),
       mode_(static_cast<long long>(setting.accuracy | ERRMODE_IGNORE)),
       prior_status_(runtime::vmlGetErrStatus()),
-      flags_(std::fetestexcept(FE_ALL_EXCEPT)) {
+      flags_(std::fetestexcept(FE_ALL_EXCEPT)),
+      repeatable_(repeatable),
+      expects_underflow_(last_call_met_underflow) {
     seen_conditions = 0;
     if (prior_status_ != STATUS_OK) {
         runtime::vmlClearErrStatus();
@@ -91,6 +98,7 @@ void RuntimeSession::start_collecting() {
     }
     mode_ = static_cast<long long>(accuracy_ | ERRMODE_CALLBACK);
     collecting_ = true;
+    quiet_ = false;
 }
 
 int RuntimeSession::take_status() {
@@ -102,9 +110,16 @@ int RuntimeSession::take_status() {
     return collecting_ ? STATUS_OK : status;
 }
 
-void RuntimeSession::note(int status) { note_condition(status); }
+void RuntimeSession::note(int status) {
+    note_condition(status);
+    if (status == STATUS_UNDERFLOW && repeatable_ && !collecting_) {
+        mode_ = static_cast<long long>(accuracy_ | ERRMODE_NOERR);
+        quiet_ = true;
+    }
+}
 
 RuntimeSession::~RuntimeSession() {
+    last_call_met_underflow = (seen_conditions & underflow_bit) != 0;
     if (threads_set_) {
         set_local_thread_count(threads_);
     }
