@@ -30,12 +30,22 @@ def test_the_self_check_names_versions_cpu_kernels_and_threads():
     assert int(lines["threads"].split()[0]) >= 1
 
 
-def test_the_generic_kernels_are_named_with_what_they_cost(monkeypatch, capsys):
+@pytest.mark.parametrize("variable", [None, "MKL_CBWR", "MKL_ENABLE_INSTRUCTIONS"])
+def test_the_generic_kernels_are_named_with_what_they_cost(monkeypatch, capsys, variable):
     monkeypatch.setattr(self_check, "kernel_libraries", lambda: ["libmkl_vml_def.so.3"])
+    for name in self_check.CODE_PATH_VARIABLES:
+        monkeypatch.delenv(name, raising=False)
+    if variable is not None:
+        monkeypatch.setenv(variable, "COMPATIBLE")
     assert self_check.main() == 0
     out = capsys.readouterr().out
     assert "WARNING   the runtime runs its generic kernels (libmkl_vml_def.so.3)" in out
-    assert "no effect" in out and "complex" in out and "runtime's own choice" in out
+    assert "no effect" in out and "complex" in out
+    if variable is None:
+        assert "runtime's own choice" in out
+    else:
+        assert f"The environment chooses them ({variable}=COMPATIBLE)" in out
+        assert "own choice" not in out
 
 
 @pytest.mark.parametrize("missing", [["numpy"], ["cffi", "_cffi_backend"]],

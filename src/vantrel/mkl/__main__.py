@@ -10,6 +10,7 @@ kernels on this CPU.
 from __future__ import annotations
 
 import ctypes
+import os
 import platform
 import sys
 import timeit
@@ -23,8 +24,7 @@ ERRMODES = {0x100: "IGNORE", 0x200: "ERRNO", 0x400: "STDERR", 0x800: "EXCEPT",
 GENERIC_KERNELS = ("libmkl_vml_def", "libmkl_vml_cmpt")
 GENERIC_WARNING = """\
 WARNING   the runtime runs its generic kernels ({kernel}) on this CPU.
-          This is the runtime's own choice for this processor, not a fault of the
-          installation, and vantrel.mkl cannot change it. What it costs here:
+          {reason} What it costs here:
           - the accuracy modes (LA, HA, EP) have no effect: every mode gives the
             same results;
           - complex arithmetic (multiply, divide, abs) and some real functions (div,
@@ -104,8 +104,22 @@ def describe_runtime(ffi, lib) -> bool:
     print(f"threads:  {runtime.mkl_get_max_threads()} (threading layer {threading_layer()})")
     generic = [name for name in kernels if name.startswith(GENERIC_KERNELS)]
     if generic:
-        print(GENERIC_WARNING.format(kernel=", ".join(generic)))
+        print(GENERIC_WARNING.format(kernel=", ".join(generic), reason=generic_reason()))
     return bool(generic)
+
+
+# The runtime's settings that choose its code path for it.
+CODE_PATH_VARIABLES = ("MKL_CBWR", "MKL_ENABLE_INSTRUCTIONS")
+
+
+def generic_reason() -> str:
+    chosen = [f"{name}={os.environ[name]}" for name in CODE_PATH_VARIABLES
+              if os.environ.get(name)]
+    if chosen:
+        return (f"The environment chooses them ({', '.join(chosen)}): unset it to\n"
+                "          let the runtime choose for this processor.")
+    return ("This is the runtime's own choice for this processor, not a fault of the\n"
+            "          installation, and vantrel.mkl cannot change it.")
 
 
 def main() -> int:
