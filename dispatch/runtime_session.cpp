@@ -13,18 +13,22 @@ namespace {
 
 using namespace mode_values;
 
-// The conditions met during this thread's current inner-loop call, one bit per status
-// code from STATUS_ERRDOM (domain) to STATUS_UNDERFLOW.
-thread_local unsigned seen_conditions = 0;
-
-// Whether this thread's last inner-loop call met underflow.
-thread_local bool last_call_met_underflow = false;
+// What a thread's inner-loop calls record, in one thread-local object so that a call
+// looks it up once.
+struct ThreadRecord {
+    // The conditions met during the current call, one bit per status code from
+    // STATUS_ERRDOM (domain) to STATUS_UNDERFLOW.
+    unsigned seen_conditions = 0;
+    // Whether the last call met underflow.
+    bool last_call_met_underflow = false;
+};
+thread_local ThreadRecord thread_record;
 
 constexpr unsigned underflow_bit = 1u << (STATUS_UNDERFLOW - STATUS_ERRDOM);
 
 void note_condition(int status) {
     if (status >= STATUS_ERRDOM && status <= STATUS_UNDERFLOW) {
-        seen_conditions |= 1u << (status - STATUS_ERRDOM);
+        thread_record.seen_conditions |= 1u << (status - STATUS_ERRDOM);
     }
 }
 
@@ -68,8 +72,8 @@ RuntimeSession::RuntimeSession(const LoopSetting& setting, npy_intp count, bool 
       prior_status_(runtime::vmlGetErrStatus()),
       flags_(std::fetestexcept(FE_ALL_EXCEPT)),
       repeatable_(repeatable),
-      expects_underflow_(last_call_met_underflow) {
-    seen_conditions = 0;
+      expects_underflow_(thread_record.last_call_met_underflow) {
+    thread_record.seen_conditions = 0;
     if (prior_status_ != STATUS_OK) {
         runtime::vmlClearErrStatus();
     }
@@ -119,7 +123,9 @@ void RuntimeSession::note(int status) {
 }
 
 RuntimeSession::~RuntimeSession() {
-    last_call_met_underflow = (seen_conditions & underflow_bit) != 0;
+    ThreadRecord& record = thread_record;
+    const unsigned seen = record.seen_conditions;
+    record.last_call_met_underflow = (seen & underflow_bit) != 0;
     if (threads_set_) {
         set_local_thread_count(threads_);
     }
@@ -145,7 +151,7 @@ RuntimeSession::~RuntimeSession() {
     }
     int reported = 0;
     for (unsigned i = 0; i < 4; ++i) {
-        if (seen_conditions & (1u << i)) {
+        if (seen & (1u << i)) {
             reported |= condition_flags[i];
         }
     }
