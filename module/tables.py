@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from catalogue.c_types import Array, Function
 from catalogue.functions import TYPE_NAMES
-from catalogue.type_table import OP_NAMES, TypeTable
+from catalogue.type_table import TypeTable, op_name
 from runtime.declarations import HEADER, cpp_type
 
 
@@ -31,7 +31,7 @@ def type_table_words(table: TypeTable) -> str:
         if word.op is None:
             text = f"reinterpret_cast<_cffi_opcode_t>(std::uintptr_t{{{word.arg}}}),"
         else:
-            text = f"_CFFI_OP({OP_NAMES[word.op]}, {word.arg}),"
+            text = f"_CFFI_OP({op_name(word.op)}, {word.arg_text}),"
         lines.append(f"{text:<45} // {position:3d} {word.comment}".rstrip())
     return "\n".join(lines) + "\n"
 
