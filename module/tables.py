@@ -36,24 +36,9 @@ def type_table_words(table: TypeTable) -> str:
     return "\n".join(lines) + "\n"
 
 
-# The bridge's names for the catalogue's parameter roles and families.
-BRIDGE_ROLES = {"real_input": "input", "real_output": "output", "mode_value": "mode",
-                "status": "value"}
-ELEMENTWISE_FAMILIES = {"one_input", "two_input", "powx", "linear_frac", "two_output",
-                        "complex_to_real", "real_to_complex"}
-
-
-def bridge_family(function) -> str:
-    if function.family in ELEMENTWISE_FAMILIES:
-        return "elementwise"
-    if function.callback_effect is not None:
-        return f"error_callback_{function.callback_effect}"
-    return function.family
-
-
 def wrapper(function) -> str:
-    shape = [f"Family::{bridge_family(function)}"]
-    shape += [f"Role::{BRIDGE_ROLES.get(p.role, p.role)}" for p in function.params]
+    shape = [f"Family::{function.bridge_family}"]
+    shape += [f"Role::{p.role.bridge}" for p in function.params]
     return (f'python_wrapper<"{function.name}", &{function.runtime_symbol}, '
             f'{", ".join(shape)}>')
 
