@@ -8,15 +8,33 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
+from cffi import cffi_opcode
+
+# The backend's names of its primitive numbers, as parse_c_type.h spells them with the
+# prefix _CFFI_: PRIM_DOUBLE for 14.
+_PRIMITIVE_MACROS = {getattr(cffi_opcode, name): name for name in dir(cffi_opcode)
+                     if name.startswith("PRIM_")}
+
 
 @dataclass(frozen=True)
 class Primitive:
     name: str  # C name: "int", "unsigned int", "long long", ...
-    code: int  # the backend's primitive number
 
     @property
     def spelling(self) -> str:
         return self.name
+
+    @property
+    def code(self) -> int:
+        """The backend's primitive number."""
+        if self.name == "void":  # the one primitive the backend's name table leaves out
+            return cffi_opcode.PRIM_VOID
+        return cffi_opcode.PRIMITIVE_TO_INDEX[self.name]
+
+    @property
+    def macro(self) -> str:
+        """The name parse_c_type.h gives the primitive number: _CFFI_PRIM_DOUBLE."""
+        return "_CFFI_" + _PRIMITIVE_MACROS[self.code]
 
 
 @dataclass(frozen=True)
@@ -87,10 +105,10 @@ def sort_key(c_type) -> bytes:
     return (c_type.spelling + ">").encode("ascii")
 
 
-VOID = Primitive("void", 0)
-CHAR = Primitive("char", 2)
-INT = Primitive("int", 7)
-UINT = Primitive("unsigned int", 8)
-LONGLONG = Primitive("long long", 11)
-FLOAT = Primitive("float", 13)
-DOUBLE = Primitive("double", 14)
+VOID = Primitive("void")
+CHAR = Primitive("char")
+INT = Primitive("int")
+UINT = Primitive("unsigned int")
+LONGLONG = Primitive("long long")
+FLOAT = Primitive("float")
+DOUBLE = Primitive("double")

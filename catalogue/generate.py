@@ -2,6 +2,9 @@
 
     python catalogue/generate.py OUTPUT_DIR
 
+It first checks the catalogue (catalogue/validation.py) and stops, saying what to add
+where, if the records do not fit together.
+
 runtime/declarations.py emits the runtime's declarations and the link stub;
 module/tables.py the type context's tables and the type indexes; module/lib_stub.py
 the type stub of lib; dispatch/loop_table.py the loops of the vm operations and
@@ -17,6 +20,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 
 from catalogue.type_table import TypeTable  # noqa: E402
+from catalogue.validation import CatalogueError, validate  # noqa: E402
 from dispatch import loop_table, vm_stub  # noqa: E402
 from module import lib_stub, tables  # noqa: E402
 from runtime import declarations  # noqa: E402
@@ -29,6 +33,10 @@ def write_if_changed(path: Path, text: str) -> None:
 
 
 def main(output_dir: str) -> None:
+    try:
+        validate()
+    except CatalogueError as error:
+        sys.exit(f"catalogue/generate.py: {error}")
     table = TypeTable()
     outputs = {**declarations.outputs(table), **tables.outputs(table), **lib_stub.outputs(),
                **loop_table.outputs(), **vm_stub.outputs()}

@@ -9,21 +9,24 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
+from cffi import cffi_opcode
+
 from .c_types import Array, Function, Pointer, Primitive, Record, sort_key
 from .functions import RECORDS, TYPE_NAMES, offered_functions
 
 # Operation codes of the type table's words, as the backend numbers them.
-OP_PRIMITIVE = 1
-OP_POINTER = 3
-OP_ARRAY = 5
-OP_STRUCT_UNION = 9
-OP_FUNCTION = 13
-OP_FUNCTION_END = 15
-OP_NOOP = 17
-OP_NAMES = {OP_PRIMITIVE: "_CFFI_OP_PRIMITIVE", OP_POINTER: "_CFFI_OP_POINTER",
-            OP_ARRAY: "_CFFI_OP_ARRAY", OP_STRUCT_UNION: "_CFFI_OP_STRUCT_UNION",
-            OP_FUNCTION: "_CFFI_OP_FUNCTION", OP_FUNCTION_END: "_CFFI_OP_FUNCTION_END",
-            OP_NOOP: "_CFFI_OP_NOOP"}
+OP_PRIMITIVE = cffi_opcode.OP_PRIMITIVE
+OP_POINTER = cffi_opcode.OP_POINTER
+OP_ARRAY = cffi_opcode.OP_ARRAY
+OP_STRUCT_UNION = cffi_opcode.OP_STRUCT_UNION
+OP_FUNCTION = cffi_opcode.OP_FUNCTION
+OP_FUNCTION_END = cffi_opcode.OP_FUNCTION_END
+OP_NOOP = cffi_opcode.OP_NOOP
+
+
+def op_name(op: int) -> str:
+    """The name parse_c_type.h gives an operation code: _CFFI_OP_FUNCTION."""
+    return "_CFFI_OP_" + cffi_opcode.CLASS_NAME[op]
 
 
 @dataclass(frozen=True)
@@ -31,6 +34,11 @@ class Word:
     op: int | None  # None for an array's length word
     arg: int
     comment: str = ""
+    arg_name: str | None = None  # the argument by its name in parse_c_type.h, where it has one
+
+    @property
+    def arg_text(self) -> str:
+        return self.arg_name if self.arg_name is not None else str(self.arg)
 
 
 def _reachable(c_type, found: set):
@@ -85,7 +93,7 @@ class TypeTable:
 
     def _own_word(self, t) -> Word:
         if isinstance(t, Primitive):
-            return Word(OP_PRIMITIVE, t.code, t.spelling)
+            return Word(OP_PRIMITIVE, t.code, t.spelling, t.macro)
         if isinstance(t, Pointer):
             return Word(OP_POINTER, self.index[t.target], t.spelling)
         if isinstance(t, Array):

@@ -10,9 +10,8 @@ from catalogue.mode_values import MODE_VALUES, STATUS_CODES
 from catalogue.vm_interface import vm_functions
 from runtime.declarations import HEADER
 
-# The identity NumPy's own ufunc of the same operation has, so that reduce works on
-# empty input.
-IDENTITIES = {"Add": "PyUFunc_Zero", "Mul": "PyUFunc_One", "Hypot": "PyUFunc_Zero"}
+# NumPy's names of the identities a ufunc can have.
+IDENTITIES = {None: "PyUFunc_None", 0: "PyUFunc_Zero", 1: "PyUFunc_One"}
 
 
 def _c_string(text: str) -> str:
@@ -51,7 +50,7 @@ def ufunc_table() -> str:
         lines.append("};")
     lines.append("\nconstexpr Operation operations[] = {")
     for function in operations:
-        identity = IDENTITIES.get(function.base, "PyUFunc_None")
+        identity = IDENTITIES[function.identity]
         lines.append(f'    {{"{function.name}", {function.name}_loops, {identity},')
         lines.append(f"     {_c_string(docstring(function))}}},")
     lines.append("};\n")

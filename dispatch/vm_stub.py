@@ -22,21 +22,11 @@ def set_mode(value: int, /) -> int: ...
 def mode(value: int, /) -> AbstractContextManager[int]: ...
 '''
 
-# The annotation of each kind of pack parameter.
-PARAMETER_TYPES = {
-    "array": "ArrayLike",
-    "increment": "int",
-    "count": "int",
-    "indexes": "ArrayLike",
-    "mask": "ArrayLike",
-}
-
-
-def _annotation(function, parameter) -> str:
-    if parameter.kind == "out":
-        return ("Optional[NDArray[Any]]" if function.base.startswith("Pack")
-                else "NDArray[Any]")
-    return PARAMETER_TYPES[parameter.kind]
+def _annotation(parameter, keyword: bool) -> str:
+    role = parameter.role
+    if role.written:  # the result array: given by the caller, or made unless given
+        return "Optional[NDArray[Any]]" if keyword else "NDArray[Any]"
+    return "ArrayLike" if role.array else "int"
 
 
 def vm_stub() -> str:
@@ -53,9 +43,9 @@ def vm_stub() -> str:
     for function in vm_functions():
         if not function.is_pack:
             continue
-        params = [f"{p.name}: {_annotation(function, p)}" for p in function.positional] + ["/"]
+        params = [f"{p.name}: {_annotation(p, False)}" for p in function.positional] + ["/"]
         if function.keywords:
-            params += ["*"] + [f"{p.name}: {_annotation(function, p)} = None"
+            params += ["*"] + [f"{p.name}: {_annotation(p, True)} = None"
                                for p in function.keywords]
         lines.append(f"def {function.name}({', '.join(params)}) -> NDArray[Any]: ...")
     return "\n".join(lines) + "\n"

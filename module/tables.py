@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from catalogue.c_types import Array, Function
 from catalogue.functions import TYPE_NAMES
-from catalogue.type_table import OP_NAMES, TypeTable
+from catalogue.type_table import TypeTable, op_name
 from runtime.declarations import HEADER, cpp_type
 
 
@@ -31,29 +31,14 @@ def type_table_words(table: TypeTable) -> str:
         if word.op is None:
             text = f"reinterpret_cast<_cffi_opcode_t>(std::uintptr_t{{{word.arg}}}),"
         else:
-            text = f"_CFFI_OP({OP_NAMES[word.op]}, {word.arg}),"
+            text = f"_CFFI_OP({op_name(word.op)}, {word.arg_text}),"
         lines.append(f"{text:<45} // {position:3d} {word.comment}".rstrip())
     return "\n".join(lines) + "\n"
 
 
-# The bridge's names for the catalogue's parameter roles and families.
-BRIDGE_ROLES = {"real_input": "input", "real_output": "output", "mode_value": "mode",
-                "status": "value"}
-ELEMENTWISE_FAMILIES = {"one_input", "two_input", "powx", "linear_frac", "two_output",
-                        "complex_to_real", "real_to_complex"}
-
-
-def bridge_family(function) -> str:
-    if function.family in ELEMENTWISE_FAMILIES:
-        return "elementwise"
-    if function.callback_effect is not None:
-        return f"error_callback_{function.callback_effect}"
-    return function.family
-
-
 def wrapper(function) -> str:
-    shape = [f"Family::{bridge_family(function)}"]
-    shape += [f"Role::{BRIDGE_ROLES.get(p.role, p.role)}" for p in function.params]
+    shape = [f"Family::{function.bridge_family}"]
+    shape += [f"Role::{p.role.bridge}" for p in function.params]
     return (f'python_wrapper<"{function.name}", &{function.runtime_symbol}, '
             f'{", ".join(shape)}>')
 

@@ -49,9 +49,9 @@ FORMATS = {"s": SINGLE, "d": DOUBLE, "c": SINGLE, "z": DOUBLE}
 
 FUNCTIONS = {f.name: f for f in offered_functions()}
 MATH = [f for f in FUNCTIONS.values() if f.spelling == "value" and not f.with_mode
-        and f.family != "service" and not f.family.startswith(("pack", "unpack"))]
+        and f.family.name != "service" and not f.family.name.startswith(("pack", "unpack"))]
 BASES = sorted((f.base, f.letter) for f in MATH)
-FAMILY = {(f.base, f.letter): f.family for f in MATH}
+FAMILY = {(f.base, f.letter): f.family.name for f in MATH}
 
 
 def documented_bound(accuracy: str, letter: str) -> float:
@@ -446,7 +446,7 @@ def call(ffi, lib, name: str, inputs: list[np.ndarray], scalars: tuple, mode=Non
     given_inputs, given_scalars = iter(inputs), iter(scalars)
     arguments, outputs = [], []
     for parameter in function.params:
-        role = parameter.role
+        role = parameter.role.name
         element = precision.element if role in ("input", "output") else precision.real
         if role == "count":
             arguments.append(n)

@@ -22,7 +22,7 @@ class Arguments:
         self.values = [self._argument(ffi, function, p, n) for p in function.params]
 
     def _argument(self, ffi, function, parameter, n):
-        role, by_ref = parameter.role, function.by_reference
+        role, by_ref = parameter.role.name, function.by_reference
         precision = PRECISIONS.get(function.letter)
         element = precision.element.spelling if precision else None
         real = precision.real.spelling if precision else None

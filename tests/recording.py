@@ -60,7 +60,7 @@ def is_pointer_parameter(parameter) -> bool:
 
 
 def elements_recorded(parameter) -> int:
-    return ARRAY_ELEMENTS_RECORDED if parameter.role in ARRAY_ROLES else 1
+    return ARRAY_ELEMENTS_RECORDED if parameter.role.name in ARRAY_ROLES else 1
 
 
 _RECORDER_CORE = r"""
@@ -198,7 +198,7 @@ def _function_source(index: int, function) -> str:
         if is_pointer_parameter(p):
             size = f"{elements_recorded(p)} * sizeof *a{i}"
             body.append(f"    record_pointer(call, {i}, a{i}, {size});")
-            if p.role in WRITTEN_ROLES:
+            if p.role.name in WRITTEN_ROLES:
                 body.append(f"    write_array(a{i}, {size});")
         else:
             body.append(f"    record_value(call, {i}, &a{i}, sizeof a{i});")

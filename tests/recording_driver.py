@@ -78,18 +78,18 @@ def sample_values(index, parameter):
     """Distinct values for parameter `index`, so that a swap or a copy shows."""
     element = base_type(parameter)
     count = elements_recorded(parameter) if is_pointer_parameter(parameter) else 1
-    if parameter.role == "callback":
+    if parameter.role.name == "callback":
         return []
-    if parameter.role in ("indexes", "mask"):
+    if parameter.role.name in ("indexes", "mask"):
         return [10 * (index + 1) + j for j in range(count)]
-    if parameter.role in ("count", "increment"):
+    if parameter.role.name in ("count", "increment"):
         return [3 + index]
     # Modes keep the accuracy field at HA, which the wrappers take.
-    if parameter.role == "mode":
+    if parameter.role.name == "mode":
         return [(1 << 40) + (index << 4) + 2]
-    if parameter.role == "mode_value":
+    if parameter.role.name == "mode_value":
         return [0x80000000 + (index << 4) + 2]
-    if parameter.role == "status":
+    if parameter.role.name == "status":
         return [-5 - index]
     if isinstance(element, Record):
         return [[index + 1 + j / 8, -index - 1 - j / 16] for j in range(count)]
@@ -101,7 +101,7 @@ def address_of(cdata):
 
 
 def padded(parameter, values):
-    if parameter.role not in ARRAY_ROLES:
+    if parameter.role.name not in ARRAY_ROLES:
         return list(values)
     zero = [0.0, 0.0] if isinstance(base_type(parameter), Record) else 0
     return list(values) + [zero] * (ARRAY_LENGTH - len(values))
@@ -113,7 +113,7 @@ def as_cdata(parameter, values):
         return error_callback
     element = c_type_name(base_type(parameter))
     if is_pointer_parameter(parameter):
-        if parameter.role in ARRAY_ROLES:
+        if parameter.role.name in ARRAY_ROLES:
             return ffi.new(f"{element}[]", padded(parameter, values))
         return ffi.new(f"{element} *", values[0])
     if isinstance(base_type(parameter), Record):
@@ -160,7 +160,7 @@ def python_result(result):
 def cdata_case(position, function):
     values = [sample_values(i, p) for i, p in enumerate(function.params)]
     arguments = [as_cdata(p, v) for p, v in zip(function.params, values)]
-    outputs = [a for a, p in zip(arguments, function.params) if p.role in WRITTEN_ROLES]
+    outputs = [a for a, p in zip(arguments, function.params) if p.role.name in WRITTEN_ROLES]
     errno_before, errno_returned = 1000 + position, 3000 + position
     recorder.set_errno_on_return(errno_returned)
     ffi.errno = errno_before
@@ -205,7 +205,7 @@ def integer_cases(function):
     cases = []
     for i, parameter in enumerate(function.params):
         kind = c_type_name(base_type(parameter))
-        if kind not in INTEGER_EDGES or parameter.role in ("indexes", "mask"):
+        if kind not in INTEGER_EDGES or parameter.role.name in ("indexes", "mask"):
             continue
         accepted, refused = INTEGER_EDGES[kind]
         for value in accepted + refused:
@@ -225,7 +225,7 @@ def scalar_cases(function):
     forms the backend takes, with the bytes the runtime received."""
     cases = []
     for i, parameter in enumerate(function.params):
-        if parameter.role != "scalar":
+        if parameter.role.name != "scalar":
             continue
         element = base_type(parameter)
         if isinstance(element, Record):
@@ -282,7 +282,7 @@ def failure_cases(function):
 
 def result_cases(function):
     """What the wrapper returns for results the runtime chose."""
-    if function.family != "service":
+    if function.family.name != "service":
         return []
     arguments = [as_cdata(p, sample_values(i, p)) for i, p in enumerate(function.params)]
     chosen = [0, 1, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFE, 0xFFFFFFFF, 0x7F0012345678]

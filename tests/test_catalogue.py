@@ -3,7 +3,7 @@
 from collections import Counter
 
 import pytest
-from vantrel.mkl._catalogue.descriptions import DESCRIPTIONS
+from vantrel.mkl._catalogue.operations import OPERATIONS
 
 from conftest import BY_NAME, MIXED_NAMES, OFFERED
 
@@ -62,5 +62,6 @@ def test_runtime_symbols_follow_the_platform_convention():
 
 
 def test_every_base_name_has_its_one_line_description():
-    assert set(DESCRIPTIONS) == {f.base for f in OFFERED if f.base is not None}
-    assert all("\n" not in text for text in DESCRIPTIONS.values())
+    descriptions = {operation.name: operation.description for operation in OPERATIONS}
+    assert set(descriptions) == {f.base for f in OFFERED if f.base is not None}
+    assert all("\n" not in text for text in descriptions.values())

@@ -5,12 +5,12 @@ import pytest
 from arguments import Arguments
 from conftest import OFFERED
 
-ELEMENTWISE = [f for f in OFFERED if f.family not in ("service",) and "pack" not in f.family]
+ELEMENTWISE = [f for f in OFFERED if f.family.is_elementwise]
 ARRAY_ROLES = ("input", "output", "real_input", "real_output")
 
 
 def array_positions(function):
-    return [i for i, p in enumerate(function.params) if p.role in ARRAY_ROLES]
+    return [i for i, p in enumerate(function.params) if p.role.name in ARRAY_ROLES]
 
 
 def shortened(ffi, array, length):

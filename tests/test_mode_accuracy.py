@@ -14,7 +14,7 @@ FLAGS = [0, 0x280000 | 0x200, 0x140000 | 0x100 | 0x1000]  # FTZDAZ_ON | ERRNO, .
 ACCURACIES = range(16)
 DEFINED = (0, 1, 2, 3)
 # One m form of each family, precision and spelling.
-M_FORMS = list({(f.family, f.letter, f.spelling): f for f in OFFERED if f.with_mode}.values())
+M_FORMS = list({(f.family.name, f.letter, f.spelling): f for f in OFFERED if f.with_mode}.values())
 MODE_SETTERS = ["vmlSetMode", "vmlsetmode", "VMLSETMODE"]
 
 
@@ -43,7 +43,7 @@ def in_own_thread(body):
 @pytest.mark.parametrize("function", M_FORMS, ids=lambda f: f.name)
 def test_m_forms_refuse_undefined_accuracies(ffi, lib, function):
     call = getattr(lib, function.name)
-    position = next(i for i, p in enumerate(function.params) if p.role == "mode")
+    position = next(i for i, p in enumerate(function.params) if p.role.name == "mode")
 
     def mode_argument(mode):
         return ffi.new("long long *", mode) if function.by_reference else mode

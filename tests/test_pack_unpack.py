@@ -7,7 +7,7 @@ from vantrel.mkl._catalogue.functions import PRECISIONS
 
 from conftest import OFFERED
 
-PACK_UNPACK = {f.name: f for f in OFFERED if f.family.startswith(("pack", "unpack"))}
+PACK_UNPACK = {f.name: f for f in OFFERED if f.family.name.startswith(("pack", "unpack"))}
 SENTINEL = -7.0
 INCREMENT = 3
 INDEXES = np.array([5, 0, 9, 2, 2, 11], dtype=np.int32)  # out of order, one repeated
@@ -47,7 +47,7 @@ def scatter(kind, values, target):
 @pytest.mark.parametrize("name", sorted(PACK_UNPACK))
 def test_pack_and_unpack_move_the_selected_elements(ffi, lib, name):
     function = PACK_UNPACK[name]
-    direction, kind = function.family.split("_")
+    direction, kind = function.family.name.split("_")
     n = COUNTS[kind]
     if direction == "pack":
         source = elements(function.letter, 40)
@@ -71,5 +71,5 @@ def test_pack_and_unpack_move_the_selected_elements(ffi, lib, name):
         "indexes": ffi.from_buffer("int[]", selector) if kind != "increment" else None,
     }
     arguments["mask"] = arguments["indexes"]
-    getattr(lib, name)(*[arguments[p.role] for p in function.params])
+    getattr(lib, name)(*[arguments[p.role.name] for p in function.params])
     np.testing.assert_array_equal(output, expected)

@@ -17,12 +17,12 @@ from recording import WRITTEN_BYTE, is_pointer_parameter, run_recorded
 
 NAMES = [f.name for f in OFFERED]
 INTEGER_ROLES = {"count", "increment", "mode", "mode_value", "status"}
-WITH_INTEGERS = [f.name for f in OFFERED if any(p.role in INTEGER_ROLES for p in f.params)]
+WITH_INTEGERS = [f.name for f in OFFERED if any(p.role.name in INTEGER_ROLES for p in f.params)]
 WITH_REAL_SCALARS = [f.name for f in OFFERED if f.letter in ("s", "d")
-                     and any(p.role == "scalar" for p in f.params)]
+                     and any(p.role.name == "scalar" for p in f.params)]
 WITH_RECORD_SCALARS = [f.name for f in OFFERED if f.letter in ("c", "z")
-                       and any(p.role == "scalar" for p in f.params)]
-SERVICES = [f.name for f in OFFERED if f.family == "service"]
+                       and any(p.role.name == "scalar" for p in f.params)]
+SERVICES = [f.name for f in OFFERED if f.family.name == "service"]
 
 
 @pytest.fixture(scope="session")
@@ -46,13 +46,13 @@ COPIED_ROLES = ("count", "increment", "mode", "mode_value", "status", "indexes",
 
 def checked_values(function, given, received):
     """The values given and received, and whether the runtime got the caller's memory."""
-    counts = [g["values"][0] for p, g in zip(function.params, given) if p.role == "count"]
+    counts = [g["values"][0] for p, g in zip(function.params, given) if p.role.name == "count"]
     for parameter, g, r in zip(function.params, given, received):
-        if parameter.role in ("indexes", "mask"):
+        if parameter.role.name in ("indexes", "mask"):
             n = max(counts[0], 0)
             yield parameter, g["values"][:n], r["values"][:n], n > 0
         else:
-            yield parameter, g["values"], r["values"], parameter.role in COPIED_ROLES
+            yield parameter, g["values"], r["values"], parameter.role.name in COPIED_ROLES
 
 
 @pytest.mark.parametrize("name", NAMES)
@@ -63,7 +63,7 @@ def test_runtime_receives_the_callers_memory_and_values_in_order(observed, name)
     for (parameter, given_values, received_values, copied), given, received in zip(
             checked_values(function, case["given"], call["arguments"]), case["given"],
             call["arguments"]):
-        if parameter.role == "callback":  # a function pointer, by value
+        if parameter.role.name == "callback":  # a function pointer, by value
             assert received["values"] == [given["address"]]
             continue
         if given["address"] is not None:
@@ -73,7 +73,7 @@ def test_runtime_receives_the_callers_memory_and_values_in_order(observed, name)
             assert received["raw"] == given["raw"]
     assert all(set(bytes.fromhex(w)) == {WRITTEN_BYTE} for w in case["written"]), \
         "what the runtime wrote into a cdata array must reach the caller"
-    if BY_NAME[name].family != "service":
+    if BY_NAME[name].family.name != "service":
         assert case["result"] is None
 
 
@@ -84,7 +84,7 @@ def test_lists_and_tuples_arrive_as_scratch_copies_that_stay_private(observed, n
     addresses = []
     for (parameter, given_values, received_values, _), received in zip(
             checked_values(BY_NAME[name], case["given"], call["arguments"]), call["arguments"]):
-        if parameter.role == "callback":
+        if parameter.role.name == "callback":
             continue
         assert received_values == given_values, parameter.name
         if is_pointer_parameter(parameter):
@@ -97,11 +97,11 @@ def test_lists_and_tuples_arrive_as_scratch_copies_that_stay_private(observed, n
 def test_integers_pass_unchanged_and_out_of_range_values_are_refused(observed, name):
     cases = observed[name]["integers"]
     assert {c["parameter"] for c in cases} == {
-        i for i, p in enumerate(BY_NAME[name].params) if p.role in INTEGER_ROLES}
+        i for i, p in enumerate(BY_NAME[name].params) if p.role.name in INTEGER_ROLES}
     for case in cases:
         low, high = {"int": (-2**31, 2**31 - 1), "unsigned int": (0, 2**32 - 1),
                      "long long": (-2**63, 2**63 - 1)}[case["type"]]
-        is_mode = BY_NAME[name].params[case["parameter"]].role in ("mode", "mode_value")
+        is_mode = BY_NAME[name].params[case["parameter"]].role.name in ("mode", "mode_value")
         if is_mode and low <= case["value"] <= high and case["value"] & 0xF > 3:
             assert (case["error"], case["calls"]) == ("ValueError", 0), case  # no such accuracy
         elif low <= case["value"] <= high:

@@ -35,9 +35,9 @@ def pointer(ffi, array):
 
 
 def operands(function, loop, n=N):
-    arrays = inputs(loop.input_dtype, sum(p.kind == "array" for p in function.positional), n)
+    arrays = inputs(loop.input_dtype, sum(p.role.array for p in function.positional), n)
     scalars = [scalar(loop.input_dtype, k) for k, p in enumerate(function.positional)
-               if p.kind.endswith("scalar")]
+               if not p.role.array]
     return arrays, scalars
 
 

@@ -21,9 +21,9 @@ def main():
             continue
         for loop in function.loops:
             arrays = [np.ones(N, loop.input_dtype) for p in function.positional
-                      if p.kind == "array"]
+                      if p.role.array]
             scalars = [np.ones(N, loop.input_dtype) for p in function.positional
-                       if p.kind != "array"]
+                       if not p.role.array]
             for accuracy in ("thread", "la", "ha", "ep"):
                 ufunc = getattr(vm if accuracy == "thread" else getattr(vm, accuracy),
                                 function.name)

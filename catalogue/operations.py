@@ -1,0 +1,139 @@
+"""One record per operation: the only place an operation is described.
+
+A record names the operation by its base name (``Exp``: vsExp, vmdExp, vzExp, ...),
+says in one line what it computes (vm's docstring), which family its runtime functions
+have in the real precisions (s, d) and in the complex ones (c, z), None where they do
+not exist, whether they have ``m`` forms (a mode parameter, last), what vm calls it and
+the identity of vm's ufunc, where NumPy's own ufunc of the operation has one.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+
+from .families import (
+    COMPLEX_TO_REAL,
+    LINEAR_FRAC,
+    ONE_INPUT,
+    PACK_INCREMENT,
+    PACK_INDEXES,
+    PACK_MASK,
+    POWX,
+    REAL_TO_COMPLEX,
+    TWO_INPUT,
+    TWO_OUTPUT,
+    UNPACK_INCREMENT,
+    UNPACK_INDEXES,
+    UNPACK_MASK,
+    Family,
+)
+
+
+@dataclass(frozen=True)
+class Operation:
+    name: str  # the base name
+    description: str  # one line
+    real: Family | None = None  # the family in s and d
+    complex: Family | None = None  # the family in c and z
+    mode_forms: bool = True  # the runtime also offers vms..., vmd..., with a mode
+    vm_name: str | None = None  # what vm calls it; the base name in lower case if None
+    identity: int | None = None  # of vm's ufunc, so that reduce works on empty input
+
+    def __post_init__(self):
+        if self.vm_name is None:
+            object.__setattr__(self, "vm_name", self.name.lower())
+
+    def family_in(self, precision) -> Family | None:
+        return self.complex if precision.is_complex else self.real
+
+    @property
+    def families(self) -> tuple[Family, ...]:
+        """Its families, the real one first."""
+        return tuple(f for f in (self.real, self.complex) if f is not None)
+
+
+OPERATIONS = (
+    Operation("Abs", "Absolute value |a|; for complex a the modulus, a real result.",
+              real=ONE_INPUT, complex=COMPLEX_TO_REAL),
+    Operation("Acos", "Inverse cosine of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("Acosh", "Inverse hyperbolic cosine of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("Add", "Sum a + b.", real=TWO_INPUT, complex=TWO_INPUT, identity=0),
+    Operation("Arg", "Argument (phase angle) of complex a, a real result.",
+              complex=COMPLEX_TO_REAL),
+    Operation("Asin", "Inverse sine of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("Asinh", "Inverse hyperbolic sine of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("Atan", "Inverse tangent of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("Atan2", "Four-quadrant inverse tangent of a / b.", real=TWO_INPUT),
+    Operation("Atanh", "Inverse hyperbolic tangent of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("Cbrt", "Cube root of a.", real=ONE_INPUT),
+    Operation("CdfNorm",
+              "Cumulative distribution function of the standard normal distribution at a.",
+              real=ONE_INPUT),
+    Operation("CdfNormInv",
+              "Inverse cumulative distribution function of the standard normal distribution.",
+              real=ONE_INPUT),
+    Operation("Ceil", "a rounded towards plus infinity.", real=ONE_INPUT),
+    Operation("CIS", "cos(a) + i sin(a) of real a, a complex result.", complex=REAL_TO_COMPLEX),
+    Operation("Conj", "Complex conjugate of a.", complex=ONE_INPUT),
+    Operation("Cos", "Cosine of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("Cosh", "Hyperbolic cosine of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("Div", "Quotient a / b.", real=TWO_INPUT, complex=TWO_INPUT),
+    Operation("Erf", "Error function of a.", real=ONE_INPUT),
+    Operation("Erfc", "Complementary error function 1 - erf(a).", real=ONE_INPUT),
+    Operation("ErfcInv", "Inverse complementary error function of a.", real=ONE_INPUT),
+    Operation("ErfInv", "Inverse error function of a.", real=ONE_INPUT),
+    Operation("Exp", "Exponential e**a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("Expm1", "e**a - 1, accurate for small a.", real=ONE_INPUT),
+    Operation("Floor", "a rounded towards minus infinity.", real=ONE_INPUT),
+    Operation("Frac", "Signed fractional part a - trunc(a).", real=ONE_INPUT),
+    Operation("Hypot", "Hypotenuse sqrt(a**2 + b**2).", real=TWO_INPUT, identity=0),
+    Operation("Inv", "Reciprocal 1 / a.", real=ONE_INPUT),
+    Operation("InvCbrt", "Reciprocal cube root 1 / cbrt(a).", real=ONE_INPUT),
+    Operation("InvSqrt", "Reciprocal square root 1 / sqrt(a).", real=ONE_INPUT),
+    Operation("LGamma", "Natural logarithm of the absolute value of the gamma function of a.",
+              real=ONE_INPUT),
+    Operation("LinearFrac", "Linear fraction (scalea * a + shifta) / (scaleb * b + shiftb).",
+              real=LINEAR_FRAC),
+    Operation("Ln", "Natural logarithm of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("Log10", "Base-10 logarithm of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("Log1p", "ln(1 + a), accurate for small a.", real=ONE_INPUT),
+    Operation("Modf",
+              "Integer part trunc(a) and signed fractional part a - trunc(a), two results.",
+              real=TWO_OUTPUT),
+    Operation("Mul", "Product a * b.", real=TWO_INPUT, complex=TWO_INPUT, identity=1),
+    Operation("MulByConj", "Product a * conj(b).", complex=TWO_INPUT),
+    Operation("NearbyInt",
+              "a rounded to an integer in the current rounding mode, raising no inexact flag.",
+              real=ONE_INPUT),
+    Operation("Pow", "Power a**b.", real=TWO_INPUT, complex=TWO_INPUT),
+    Operation("Pow2o3", "a**(2/3).", real=ONE_INPUT),
+    Operation("Pow3o2", "a**(3/2).", real=ONE_INPUT),
+    Operation("Powx", "Power a**b with one scalar exponent b.", real=POWX, complex=POWX),
+    Operation("Rint", "a rounded to an integer in the current rounding mode.", real=ONE_INPUT),
+    Operation("Round", "a rounded to the nearest integer, halfway cases away from zero.",
+              real=ONE_INPUT),
+    Operation("Sin", "Sine of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("SinCos", "Sine and cosine of a, two results.", real=TWO_OUTPUT),
+    Operation("Sinh", "Hyperbolic sine of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("Sqr", "Square a * a.", real=ONE_INPUT),
+    Operation("Sqrt", "Square root of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("Sub", "Difference a - b.", real=TWO_INPUT, complex=TWO_INPUT),
+    Operation("Tan", "Tangent of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("Tanh", "Hyperbolic tangent of a.", real=ONE_INPUT, complex=ONE_INPUT),
+    Operation("TGamma", "Gamma function of a.", real=ONE_INPUT),
+    Operation("Trunc", "a rounded towards zero.", real=ONE_INPUT),
+    Operation("PackI", "Gathers n elements of a, every incr-th from the first.",
+              real=PACK_INCREMENT, complex=PACK_INCREMENT, mode_forms=False),
+    Operation("PackV", "Gathers the elements of a at the positions in index.",
+              real=PACK_INDEXES, complex=PACK_INDEXES, mode_forms=False),
+    Operation("PackM", "Gathers the elements of a where mask is non-zero.",
+              real=PACK_MASK, complex=PACK_MASK, mode_forms=False),
+    Operation("UnpackI", "Scatters a into out, to every incr-th element from the first.",
+              real=UNPACK_INCREMENT, complex=UNPACK_INCREMENT, mode_forms=False),
+    Operation("UnpackV", "Scatters a into out, to the positions in index.",
+              real=UNPACK_INDEXES, complex=UNPACK_INDEXES, mode_forms=False),
+    Operation("UnpackM", "Scatters a into out, to the elements where mask is non-zero.",
+              real=UNPACK_MASK, complex=UNPACK_MASK, mode_forms=False),
+)
+
+BY_NAME = {operation.name: operation for operation in OPERATIONS}

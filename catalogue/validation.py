@@ -1,0 +1,137 @@
+"""Checks the catalogue before anything is generated from it, so that a mistake in a
+record is reported as what to add where, not as a C++ error in a generated file."""
+
+from __future__ import annotations
+
+from .families import SERVICE, Family
+from .functions import SERVICES, offered_functions
+from .operations import OPERATIONS, Operation
+from .roles import COUNT, MODE, Role
+
+OPERATIONS_FILE = "catalogue/operations.py"
+FAMILIES_FILE = "catalogue/families.py"
+ROLES_FILE = "catalogue/roles.py"
+IDENTITIES = (None, 0, 1)  # the identities NumPy's ufuncs can have
+
+
+class CatalogueError(ValueError):
+    def __init__(self, problems: list[str]):
+        listed = "\n".join(f"  - {problem}" for problem in problems)
+        super().__init__(f"the catalogue is inconsistent:\n{listed}")
+        self.problems = problems
+
+
+def _family_problems(family: Family) -> list[str]:
+    where = f"family {family.name!r} ({FAMILIES_FILE})"
+    problems = []
+    if family.reach is None:
+        problems.append(f"{where} has no reach rule: give it reach=ELEMENTWISE, STRIDED, "
+                        "INDEXED or MASKED (and the bridge a rule for a new one)")
+    if not family.bridge:
+        problems.append(f"{where} has no bridge name: name the bridge::Family that checks it")
+    names = [name for name, _ in family.parameters]
+    if len(set(names)) != len(names):
+        problems.append(f"{where} names a parameter twice: {names}")
+    strings = [(name, role) for name, role in family.parameters if not isinstance(role, Role)]
+    for name, role in strings:
+        problems.append(f"{where}: parameter {name!r} has role {role!r}, which is not a Role: "
+                        f"use one from {ROLES_FILE} or add one there")
+    if strings:
+        return problems
+    for name, role in family.parameters:
+        if not role.bridge:
+            problems.append(f"role {role.name!r} ({ROLES_FILE}) has no bridge name: name the "
+                            "bridge::Role that converts it")
+        if role is COUNT or role is MODE or name in ("n", "mode"):
+            problems.append(f"{where}: parameter {name!r} is the count or the mode, which every "
+                            "math function has already: leave it out of the family")
+    if family.reach is not None and family.reach.measure is not None and \
+            all(role is not family.reach.measure for _, role in family.parameters):
+        problems.append(f"{where}: its reach rule {family.reach.name!r} follows from a "
+                        f"{family.reach.measure.name} parameter, which it lacks")
+    if family.is_elementwise:
+        arrays = [role for _, role in family.parameters if role.array]
+        if not any(role.written for role in arrays) or all(role.written for role in arrays):
+            problems.append(f"{where}: an elementwise family reads at least one array and "
+                            "writes at least one")
+    elif family.reach is not None and family.parameters and family.vm_parameters is None:
+        problems.append(f"{where}: vm has no ufunc for a family that is not elementwise: give "
+                        "it vm_parameters (positional, keyword-only)")
+    return problems
+
+
+def _operands(family: Family):
+    return ([(name, role.array) for name, role in family.parameters if not role.written],
+            sum(role.written for _, role in family.parameters))
+
+
+def _operation_problems(operation: Operation) -> list[str]:
+    where = f"operation {operation.name!r} ({OPERATIONS_FILE})"
+    problems = []
+    if any(not isinstance(role, Role) for family in operation.families
+           for _, role in family.parameters):
+        return problems  # its family's problems say what to fix
+    if not operation.name.isidentifier() or not operation.name[:1].isupper():
+        problems.append(f"{where}: a base name is an identifier that starts with a capital "
+                        "letter, as in vsExp")
+    if not operation.description.strip() or "\n" in operation.description:
+        problems.append(f"{where} has no one-line description: write what it computes in "
+                        "its record (vm's docstring)")
+    if not operation.families:
+        problems.append(f"{where} has no family: give it real=... and/or complex=..., "
+                        f"families from {FAMILIES_FILE}")
+    if len(operation.families) == 2:
+        real, complex_ = operation.families
+        if real.is_elementwise != complex_.is_elementwise or \
+                (not real.is_elementwise and real is not complex_):
+            problems.append(f"{where}: its real and complex families must both be elementwise, "
+                            "or be the same gather or scatter family")
+        elif _operands(real) != _operands(complex_):
+            problems.append(f"{where}: vm gives one ufunc the operands of both its families, "
+                            f"which differ ({real.name} and {complex_.name})")
+    if operation.mode_forms and any(f.reach is not None and not f.is_elementwise
+                                    for f in operation.families):
+        problems.append(f"{where}: the runtime's gather and scatter functions have no m "
+                        "forms: set mode_forms=False")
+    if operation.identity not in IDENTITIES:
+        problems.append(f"{where}: identity {operation.identity!r} is none a NumPy ufunc can "
+                        f"have: {IDENTITIES}")
+    if operation.identity is not None and operation.families and \
+            len(_operands(operation.families[0])[0]) != 2:
+        problems.append(f"{where}: only an operation of two inputs has an identity")
+    return problems
+
+
+def _unique(values, what: str, where: str) -> list[str]:
+    seen, problems = set(), []
+    for value in values:
+        if value in seen:
+            problems.append(f"two {what} are {value!r}: rename one in {where}")
+        seen.add(value)
+    return problems
+
+
+def problems() -> list[str]:
+    """Everything wrong with the catalogue, each as what to change where."""
+    found = []
+    used = [family for operation in OPERATIONS for family in operation.families]
+    for family in dict.fromkeys([*used, SERVICE]):
+        found += _family_problems(family)
+    for operation in OPERATIONS:
+        found += _operation_problems(operation)
+    for service in SERVICES:
+        if service.parameter is not None and not isinstance(service.parameter[1], Role):
+            found.append(f"service vml{service.operation} (catalogue/functions.py): its "
+                         f"parameter's role is not a Role from {ROLES_FILE}")
+    found += _unique((o.name for o in OPERATIONS), "operations", OPERATIONS_FILE)
+    found += _unique((o.vm_name for o in OPERATIONS), "vm names", OPERATIONS_FILE)
+    if not found:  # the offered names, in every spelling, differ
+        found += _unique((f.name for f in offered_functions()), "offered functions",
+                         OPERATIONS_FILE)
+    return sorted(set(found), key=found.index)
+
+
+def validate() -> None:
+    found = problems()
+    if found:
+        raise CatalogueError(found)

@@ -1,0 +1,46 @@
+"""The catalogue's validation pass: a record that does not fit is reported as what to
+change where, before the generator emits anything."""
+
+import pytest
+from vantrel.mkl._catalogue import families, validation
+from vantrel.mkl._catalogue.operations import OPERATIONS, Operation
+from vantrel.mkl._catalogue.roles import INPUT, OUTPUT
+
+UNREACHED = families.Family("unreached", (("a", INPUT), ("r", OUTPUT)), None, "elementwise")
+STRING_ROLES = families.Family("string_roles", (("a", "input"), ("r", OUTPUT)),
+                               families.ELEMENTWISE, "elementwise")
+
+
+@pytest.mark.parametrize("record, expected", [
+    (Operation("Cube", "", real=families.ONE_INPUT), "'Cube' (catalogue/operations.py) has no "
+                                                     "one-line description"),
+    (Operation("Cube", "Cube a**3.\nTwo lines."), "has no one-line description"),
+    (Operation("Cube", "Cube a**3."), "'Cube' (catalogue/operations.py) has no family"),
+    (Operation("Exp", "Again.", real=families.ONE_INPUT), "two operations are 'Exp'"),
+    (Operation("cube", "Cube a**3.", real=families.ONE_INPUT), "starts with a capital"),
+    (Operation("Cube", "Cube a**3.", real=UNREACHED), "'unreached' (catalogue/families.py) has "
+                                                      "no reach rule"),
+    (Operation("Cube", "Cube a**3.", real=STRING_ROLES), "has role 'input', which is not a Role"),
+    (Operation("Cube", "Cube a**3.", real=families.ONE_INPUT, complex=families.TWO_INPUT),
+     "operands of both its families, which differ"),
+    (Operation("Cube", "Cube a**3.", real=families.ONE_INPUT, identity=0),
+     "only an operation of two inputs has an identity"),
+    (Operation("Gather", "Gathers.", real=families.PACK_MASK), "set mode_forms=False"),
+])
+def test_a_record_that_does_not_fit_is_named_with_the_fix(monkeypatch, record, expected):
+    monkeypatch.setattr(validation, "OPERATIONS", OPERATIONS + (record,))
+    with pytest.raises(validation.CatalogueError, match="inconsistent") as raised:
+        validation.validate()
+    assert any(expected in problem for problem in raised.value.problems), raised.value.problems
+
+
+def test_the_shipped_catalogue_fits():
+    assert validation.problems() == []
+
+
+def test_a_role_or_family_compared_with_a_string_fails_loudly():
+    # Their names of earlier versions compared as strings would be quietly unequal.
+    with pytest.raises(TypeError, match="compared with the string"):
+        INPUT in ("input", "output")
+    with pytest.raises(TypeError, match="compared with the string"):
+        families.SERVICE in {"service"}
