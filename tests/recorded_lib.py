@@ -7,6 +7,7 @@ for all 1044 functions; the conversions, which every function of one wrapper sha
 """
 
 import math
+import re
 import struct
 import threading
 import time
@@ -193,6 +194,14 @@ def test_runtime_receives_the_callers_memory_and_values_in_order(recorder, funct
                 "what the runtime wrote into a cdata array must reach the caller"
     if function.family != "service":
         assert result is None
+
+
+@pytest.mark.parametrize("function", OFFERED, ids=name_of)
+def test_a_wrong_argument_count_names_the_function_and_stops_the_call(recorder, function):
+    arguments = cdata_arguments(function)[1] + [0]
+    _, exception, calls = recorder.record(getattr(lib, function.name), *arguments)
+    assert isinstance(exception, TypeError) and not calls
+    assert re.search(rf"\b{function.name}\b", str(exception)), str(exception)
 
 
 @pytest.mark.parametrize("function", ONE_PER_SHAPE, ids=name_of)
