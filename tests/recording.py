@@ -1,19 +1,17 @@
 """A recording runtime: a stand-in for libmkl_rt that records every call it receives.
 
-Its C source is generated from the catalogue: one function per runtime symbol the
-module binds, with the runtime's own signature. Each records the errno it finds on
-entry and every argument (values by their bytes, pointers by their address and the
-first elements they point to), writes a known byte into the arrays it may write,
-sets a chosen errno and returns a chosen result. The tests compile it with the
-system compiler and preload it into a fresh interpreter, so that the installed
-module binds to it in place of the runtime; the subprocess reads the log through
-the same library with ctypes (``Recorder``).
+Its shared C is recording_runtime.c; the functions themselves are generated from the
+catalogue: one per runtime symbol the module binds, with the runtime's own signature.
+The session compiles it with the system compiler (``build_recorder``); a test module
+named ``recorded_*.py`` then runs under pytest in a fresh interpreter with the library
+preloaded (``run_recorded``), so that the installed module binds to it in place of
+the runtime, and reads the log through the same library with ctypes (``Recorder``,
+the ``recorder`` fixture).
 """
 
 from __future__ import annotations
 
 import ctypes
-import json
 import os
 import struct
 import subprocess
@@ -63,123 +61,6 @@ def elements_recorded(parameter) -> int:
     return ARRAY_ELEMENTS_RECORDED if parameter.role.name in ARRAY_ROLES else 1
 
 
-_RECORDER_CORE = r"""
-#include <errno.h>
-#include <pthread.h>
-#include <stdint.h>
-#include <string.h>
-#include <time.h>
-
-struct recorded_argument {
-    uint64_t address;
-    uint32_t size;
-    uint8_t bytes[ARGUMENT_BYTES];
-};
-
-struct recorded_call {
-    int32_t function;
-    int32_t errno_on_entry;
-    int32_t argument_count;
-    int32_t released;
-    struct recorded_argument arguments[MAX_ARGUMENTS];
-};
-
-static struct recorded_call calls[LOG_CAPACITY + 1];  /* the last one takes the overflow */
-static int call_count;
-static int errno_on_return;
-static uint64_t result;
-static int block_timeout_ms = 5000;
-static int block_armed, blocked, released;
-static pthread_mutex_t gate = PTHREAD_MUTEX_INITIALIZER;
-static pthread_cond_t gate_changed = PTHREAD_COND_INITIALIZER;
-
-int recorder_call_count(void) { return call_count; }
-const struct recorded_call *recorder_calls(void) { return calls; }
-void recorder_reset(void) { call_count = 0; memset(calls, 0, sizeof calls); }
-void recorder_set_errno_on_return(int value) { errno_on_return = value; }
-void recorder_set_result(uint64_t value) { result = value; }
-/* Whether calls read and write the memory behind their pointers (by default they do):
-   hostile callers pass arrays the recorder's fixed reach may not fit. */
-static int touch_memory = 1;
-void recorder_set_touch_memory(int value) { touch_memory = value; }
-void recorder_set_block_timeout_ms(int value) { block_timeout_ms = value; }
-
-void recorder_block_next_call(void) {
-    pthread_mutex_lock(&gate);
-    block_armed = 1;
-    released = 0;
-    pthread_mutex_unlock(&gate);
-}
-
-int recorder_is_blocked(void) {
-    pthread_mutex_lock(&gate);
-    int value = blocked;
-    pthread_mutex_unlock(&gate);
-    return value;
-}
-
-void recorder_release(void) {
-    pthread_mutex_lock(&gate);
-    released = 1;
-    pthread_cond_broadcast(&gate_changed);
-    pthread_mutex_unlock(&gate);
-}
-
-static struct recorded_call *begin_call(int function, int argument_count, int errno_on_entry) {
-    int index = __atomic_fetch_add(&call_count, 1, __ATOMIC_SEQ_CST);
-    struct recorded_call *call = &calls[index < LOG_CAPACITY ? index : LOG_CAPACITY];
-    call->function = function;
-    call->errno_on_entry = errno_on_entry;
-    call->argument_count = argument_count;
-    call->released = -1;
-    return call;
-}
-
-static void record_value(struct recorded_call *call, int i, const void *value, size_t size) {
-    call->arguments[i].address = 0;
-    call->arguments[i].size = (uint32_t)size;
-    memcpy(call->arguments[i].bytes, value, size);
-}
-
-static void record_pointer(struct recorded_call *call, int i, const void *pointer, size_t size) {
-    call->arguments[i].address = (uint64_t)(uintptr_t)pointer;
-    call->arguments[i].size = pointer && touch_memory ? (uint32_t)size : 0;
-    if (pointer && touch_memory) memcpy(call->arguments[i].bytes, pointer, size);
-}
-
-static void write_array(void *pointer, size_t size) {
-    if (pointer && touch_memory) memset(pointer, WRITTEN_BYTE, size);
-}
-
-/* Waits, if armed, until the tests release the call or the timeout passes; then sets
-   the chosen errno as the very last thing before the caller sees the return. */
-static uint64_t end_call(struct recorded_call *call) {
-    pthread_mutex_lock(&gate);
-    if (block_armed) {
-        block_armed = 0;
-        blocked = 1;
-        struct timespec deadline;
-        clock_gettime(CLOCK_REALTIME, &deadline);
-        deadline.tv_sec += block_timeout_ms / 1000;
-        deadline.tv_nsec += (long)(block_timeout_ms % 1000) * 1000000L;
-        if (deadline.tv_nsec >= 1000000000L) {
-            deadline.tv_sec += 1;
-            deadline.tv_nsec -= 1000000000L;
-        }
-        while (!released) {
-            if (pthread_cond_timedwait(&gate_changed, &gate, &deadline) == ETIMEDOUT) break;
-        }
-        call->released = released;
-        blocked = 0;
-    }
-    pthread_mutex_unlock(&gate);
-    uint64_t value = result;
-    errno = errno_on_return;
-    return value;
-}
-"""
-
-
 def _records_source() -> str:
     lines = []
     for record in RECORDS:
@@ -212,45 +93,42 @@ def _function_source(index: int, function) -> str:
     return f"{result} {function.runtime_symbol}({params or 'void'}) {{\n" + "\n".join(body) + "\n}"
 
 
-def recorder_source() -> str:
-    constants = {"ARGUMENT_BYTES": ARGUMENT_BYTES, "MAX_ARGUMENTS": MAX_ARGUMENTS,
-                 "LOG_CAPACITY": LOG_CAPACITY, "WRITTEN_BYTE": WRITTEN_BYTE}
-    parts = ["/* A recording stand-in for the runtime, generated by the tests. */"]
-    parts += [f"#define {name} {value}" for name, value in constants.items()]
-    parts += [_RECORDER_CORE, _records_source()]
+RECORDER_CONSTANTS = {"ARGUMENT_BYTES": ARGUMENT_BYTES, "MAX_ARGUMENTS": MAX_ARGUMENTS,
+                      "LOG_CAPACITY": LOG_CAPACITY, "WRITTEN_BYTE": WRITTEN_BYTE}
+
+
+def recorded_functions_source() -> str:
+    """The records the runtime shares and one recording function per runtime symbol."""
+    parts = ["/* Generated from the catalogue by recording.py. */", _records_source()]
     parts += [_function_source(i, f) for i, f in enumerate(FUNCTIONS)]
     return "\n".join(parts) + "\n"
 
 
 def build_recorder(directory: Path) -> Path:
-    source = directory / "recorder.c"
+    (directory / "recorded_functions.inc").write_text(recorded_functions_source())
     library = directory / "librecorder.so"
-    source.write_text(recorder_source())
     compiler = os.environ.get("CC", "cc")
+    defines = [f"-D{name}={value}" for name, value in RECORDER_CONSTANTS.items()]
     subprocess.run([compiler, "-shared", "-fPIC", "-O1", "-Wall", "-Werror", "-pthread",
-                    "-o", str(library), str(source)], check=True, capture_output=True)
+                    *defines, "-I", str(directory), "-o", str(library),
+                    str(Path(__file__).with_name("recording_runtime.c"))],
+                   check=True, capture_output=True)
     return library
 
 
-def run_recorded(library: Path, *arguments: str, timeout: float = 300) -> object:
-    """Runs Python with the recorder preloaded and returns what it prints, as JSON.
-
-    `arguments` are the interpreter's: a script and its arguments, or "-c" and code. The
-    tests folder is on the path, so the code can import this module and use Recorder.
-    """
+def run_recorded(library: Path, test_module: Path, timeout: float = 600):
+    """Runs the pytest module `test_module` in a fresh interpreter with the recorder
+    preloaded; returns the completed process, whose exit status is pytest's."""
     environment = dict(os.environ)
     # After any library already preloaded (a sanitizer runtime must come first); the
     # recorder still comes before libmkl_rt and so takes its symbols.
     environment["LD_PRELOAD"] = " ".join(filter(None, [environment.get("LD_PRELOAD"),
                                                       str(library)]))
-    environment["PYTHONPATH"] = os.pathsep.join(filter(None, [
-        str(Path(__file__).parent), environment.get("PYTHONPATH")]))
     environment[LIBRARY_VARIABLE] = str(library)
-    completed = subprocess.run([sys.executable, *arguments], env=environment,
-                               capture_output=True, text=True, timeout=timeout)
-    if completed.returncode != 0:
-        raise RuntimeError(f"{' '.join(arguments)[:200]} failed:\n{completed.stderr}")
-    return json.loads(completed.stdout)
+    command = [sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", "--no-header",
+               "--tb=short", "-rfE", str(test_module)]
+    return subprocess.run(command, env=environment, capture_output=True, text=True,
+                          timeout=timeout)
 
 
 # --- reading the log, inside the subprocess ---------------------------------------------

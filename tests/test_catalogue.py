@@ -1,25 +1,37 @@
 """The names the catalogue generates: exactly the grammar's set, in three spellings."""
 
-from collections import Counter
+import ctypes
 
 import pytest
 from vantrel.mkl._catalogue.operations import OPERATIONS
+from vantrel.mkl._catalogue.functions import PRECISIONS
 
 from conftest import BY_NAME, MIXED_NAMES, OFFERED
 
 
-def test_counts_per_prefix_and_letter():
-    counts = Counter()
-    for name in MIXED_NAMES:
-        if name.startswith("vml"):
-            counts["vml"] += 1
-        else:
-            prefix = "vm" if BY_NAME[name].with_mode else "v"
-            counts[prefix, BY_NAME[name].letter] += 1
-    assert counts == {("v", "s"): 58, ("v", "d"): 58, ("v", "c"): 33, ("v", "z"): 33,
-                      ("vm", "s"): 52, ("vm", "d"): 52, ("vm", "c"): 27, ("vm", "z"): 27,
-                      "vml": 8}
+@pytest.fixture(scope="module")
+def runtime_exports(lib):
+    """Whether the runtime the module loaded exports a symbol."""
+    runtime = ctypes.CDLL("libmkl_rt.so.3")  # the library already loaded, by its soname
+
+    def exported(symbol):
+        return hasattr(runtime, symbol)
+    return exported
+
+
+def test_the_runtime_exports_every_offered_function_in_its_spelling(runtime_exports):
+    assert [f.runtime_symbol for f in OFFERED if not runtime_exports(f.runtime_symbol)] == []
     assert len(OFFERED) == 1044 == 3 * len(MIXED_NAMES)
+
+
+def test_every_precision_the_runtime_has_of_a_base_name_is_offered(runtime_exports):
+    """Of each offered base name, with and without the mode where the catalogue offers
+    that form at all, the runtime's precisions are exactly the offered ones."""
+    offered = set(MIXED_NAMES)
+    forms = {(f.base, f.with_mode) for f in OFFERED if f.base is not None}
+    candidates = {("vm" if with_mode else "v") + letter + base
+                  for base, with_mode in forms for letter in PRECISIONS}
+    assert {n for n in candidates if runtime_exports(n)} == candidates & offered
 
 
 @pytest.mark.parametrize("mixed, lower, upper", [

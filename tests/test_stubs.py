@@ -11,6 +11,7 @@ from vantrel.mkl import vm
 from vantrel.mkl._catalogue.mode_values import MODE_VALUES, STATUS_CODES
 from vantrel.mkl._catalogue.vm_interface import vm_functions
 
+from arguments import Arguments
 from conftest import OFFERED
 
 VM_FUNCTIONS = vm_functions()
@@ -31,26 +32,65 @@ def test_the_package_is_marked_typed():
     assert (files("vantrel.mkl") / "py.typed").is_file()
 
 
-def test_lib_stub_declares_every_offered_function_as_the_catalogue_does(lib):
+def takes_a_float(ffi, c_type):
+    try:
+        ffi.new(ffi.getctype(c_type, "*"), 0.5)
+    except TypeError:
+        return False
+    return True
+
+
+def written_pointers(ffi, lib, function):
+    """The positions of the pointer arguments the runtime wrote in one call: each array
+    that starts all zero (where Arguments puts results) is filled with a value no call
+    computes from these inputs, so that every write shows."""
+    arguments = Arguments(ffi, function)
+    pointers = {i: a for i, a in enumerate(arguments.values)
+                if isinstance(a, ffi.CData) and ffi.typeof(a).kind in ("array", "pointer")
+                and a != ffi.NULL}
+    for a in pointers.values():
+        if not any(bytes(ffi.buffer(a))):
+            ffi.buffer(a)[:] = b"\x7f" * len(ffi.buffer(a))
+    before = {i: bytes(ffi.buffer(a)) for i, a in pointers.items()}
+    getattr(lib, function.name)(*arguments.values)
+    return {i for i, a in pointers.items() if bytes(ffi.buffer(a)) != before[i]}
+
+
+def annotation_for(ffi, c_type, written):
+    """What a parameter or result of this backend type is annotated with: the Python
+    number its conversion takes, and for a pointer a sequence or cdata, never a
+    sequence where the runtime writes (a list would lose the results)."""
+    if c_type.kind == "void":
+        return "None"
+    if c_type.kind == "primitive":
+        return "float" if takes_a_float(ffi, c_type) else "int"
+    if c_type.kind == "struct":
+        return "_Complex"
+    if c_type.kind == "pointer" and not written:
+        item = c_type.item
+        if item.kind == "primitive":
+            return "_RealArray" if takes_a_float(ffi, item) else "_IntPointer"
+        return "_ComplexArray"
+    return "_CData"  # a written array, a callback
+
+
+def test_lib_stub_types_every_function_as_the_backend_converts_it(ffi, lib,
+                                                                  clean_runtime_state):
     (lib_class,) = [n for n in stub("tessivec.pyi").body
                     if isinstance(n, ast.ClassDef) and n.name == "_Lib"]
     methods = functions_of(lib_class.body)
     assert set(methods) == {f.name for f in OFFERED} == set(dir(lib))
     for function in OFFERED:
+        c_type = ffi.typeof(getattr(lib, function.name))
+        written = written_pointers(ffi, lib, function) if function.params else set()
         args = methods[function.name].args
         declared = args.posonlyargs + args.args
         assert [a.arg for a in declared] == ["self"] + [p.name for p in function.params]
-        for parameter, arg in zip(function.params, declared[1:]):
-            spelling, annotation = parameter.c_type.spelling, ast.unparse(arg.annotation)
-            if "*" in spelling:  # arrays, pointers and the callback: cdata or sequences
-                assert annotation.startswith("_"), (function.name, parameter.name)
-            else:
-                assert annotation == ("int" if "int" in spelling or "long" in spelling else
-                                      "float" if spelling in ("float", "double") else
-                                      "_Complex"), (function.name, parameter.name)
-        result = ast.unparse(methods[function.name].returns)
-        assert result == {"void": "None", "int": "int", "unsigned int": "int"}.get(
-            function.result.spelling, "_CData")
+        annotations = [ast.unparse(a.annotation) for a in declared[1:]]
+        assert annotations == [annotation_for(ffi, t, i in written)
+                               for i, t in enumerate(c_type.args)], function.name
+        assert ast.unparse(methods[function.name].returns) == annotation_for(
+            ffi, c_type.result, False), function.name
 
 
 def test_vm_stub_matches_the_module():

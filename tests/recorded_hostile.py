@@ -1,22 +1,21 @@
-"""Feeds hostile objects to every parameter of every offered function, with the
-recording runtime preloaded, and prints as JSON every call that broke the rule: a
-refusal is a TypeError, OverflowError or ValueError and never reaches the runtime; an
-accepted call reaches it exactly once. Run through recording.run_recorded."""
+"""Hostile objects in every parameter of every wrapper: a clear refusal before the
+runtime, or one ordinary call, and never a crash. A refusal is a TypeError,
+OverflowError or ValueError and never reaches the runtime; an accepted call reaches it
+exactly once.
 
-import json
-import sys
+Runs only with the recording runtime preloaded (test_recorded_runs.py)."""
 
+import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from vantrel.mkl._catalogue.functions import offered_functions
 from vantrel.mkl.tessivec import ffi, lib
 
 from arguments import Arguments
-from recording import Recorder
 
 REFUSALS = (TypeError, OverflowError, ValueError)
 FUNCTIONS = offered_functions()
-EXAMPLES = int(sys.argv[1]) if len(sys.argv) > 1 else 2000
+EXAMPLES = 1500
 
 
 class Hostile(ValueError):
@@ -85,46 +84,53 @@ hostile_objects = st.one_of(
     st.dictionaries(st.sampled_from(["real", "imag", "other"]), st.floats(), max_size=3),
 )
 
-recorder = Recorder()
-broken = []
-judged = {"refused": 0, "accepted": 0}
 
 
-def judge(function, arguments, how):
+@pytest.fixture(scope="module", autouse=True)
+def untouched_memory(recorder):
+    """A count of zero with a short array is a valid call: the recorder must not read or
+    write past what the call may reach."""
+    recorder.set_touch_memory(False)
+    yield
+    recorder.set_touch_memory(True)
+
+
+def broken_rule(recorder, function, arguments):
+    """How the call broke the rule, or None; and whether it was refused."""
     _, exception, calls = recorder.record(getattr(lib, function.name), *arguments)
-    judged["refused" if exception is not None else "accepted"] += 1
     if exception is not None:
         if not isinstance(exception, REFUSALS) or calls:
-            broken.append({"function": function.name, "how": how, "calls": len(calls),
-                           "error": f"{type(exception).__name__}: {exception}"})
-    elif len(calls) != 1 or calls[0].symbol != function.runtime_symbol:
-        broken.append({"function": function.name, "how": how, "calls": len(calls)})
+            return f"{len(calls)} calls, {type(exception).__name__}: {exception}", True
+        return None, True
+    if len(calls) != 1 or calls[0].symbol != function.runtime_symbol:
+        return f"{len(calls)} calls of {[c.symbol for c in calls]}", False
+    return None, False
 
 
-def every_position_every_fixed_hostile():
+def test_every_fixed_hostile_in_every_position(recorder):
+    broken, judged = [], {True: 0, False: 0}
     for function in FUNCTIONS:
         valid = Arguments(ffi, function).values
         for position in range(len(function.params)):
             for index, hostile in enumerate(FIXED_HOSTILES):
                 arguments = list(valid)
                 arguments[position] = hostile
-                judge(function, arguments, f"argument {position + 1} = hostile #{index}")
+                how, refused = broken_rule(recorder, function, arguments)
+                judged[refused] += 1
+                if how is not None:
+                    broken.append(f"{function.name} argument {position + 1} = hostile "
+                                  f"#{index}: {how}")
+    assert broken[:50] == [] and len(broken) == 0
+    assert judged[True] > 100_000 and judged[False] > 10_000
 
 
 @settings(max_examples=EXAMPLES, derandomize=True, deadline=None, database=None,
           suppress_health_check=list(HealthCheck))
-@given(st.sampled_from(FUNCTIONS), st.data())
-def random_hostiles(function, data):
+@given(function=st.sampled_from(FUNCTIONS), data=st.data())
+def test_random_hostiles(recorder, function, data):
     arguments = list(Arguments(ffi, function).values)
     for position in range(len(arguments)):
         if data.draw(st.booleans(), label=f"replace argument {position + 1}"):
             arguments[position] = data.draw(hostile_objects, label=f"argument {position + 1}")
-    judge(function, arguments, repr(arguments)[:300])
-
-
-if __name__ == "__main__":
-    recorder.set_touch_memory(False)  # a count of zero with a short array is a valid call
-    every_position_every_fixed_hostile()
-    random_hostiles()
-    json.dump({"broken": broken[:50], "broken_count": len(broken), "judged": judged},
-              sys.stdout)
+    how, _ = broken_rule(recorder, function, arguments)
+    assert how is None, (function.name, repr(arguments)[:300])
