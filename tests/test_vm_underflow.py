@@ -2,11 +2,11 @@
 first run of the thread's next call) skip the runtime's slow condition handling. What
 they report and compute must stay what every other call reports and computes."""
 
-import threading
-
 import numpy as np
 import pytest
 from vantrel.mkl import vm
+
+from test_vm_state import in_thread
 
 pytestmark = pytest.mark.usefixtures("clean_runtime_state")
 
@@ -24,14 +24,6 @@ def prime():
     """A call that meets underflow, so that this thread expects it next time."""
     with np.errstate(under="ignore"):
         vm.exp(underflowing(N, np.float64))
-
-
-def in_fresh_thread(function):
-    result = []
-    thread = threading.Thread(target=lambda: result.append(function()))
-    thread.start()
-    thread.join()
-    return result[0]
 
 
 # (operation, inputs, condition): each input underflows early on and meets the
@@ -78,7 +70,7 @@ def test_results_after_underflow_are_the_same_bits(make, dtype):
     def fresh():
         with np.errstate(all="ignore"):
             return ufunc(*arrays)
-    expected = in_fresh_thread(fresh)
+    expected = in_thread(fresh)
     with np.errstate(all="ignore"):
         for layout, operands in layouts(arrays):
             prime()
