@@ -16,10 +16,13 @@ import sys
 import timeit
 
 from . import __version__, _runtime
+from ._catalogue.mode_values import MODE_VALUES
 
-ACCURACIES = {0x1: "LA", 0x2: "HA", 0x3: "EP"}
-ERRMODES = {0x100: "IGNORE", 0x200: "ERRNO", 0x400: "STDERR", 0x800: "EXCEPT",
-            0x1000: "CALLBACK", 0x2000: "NOERR"}
+ACCURACIES = {MODE_VALUES[name]: name for name in ("LA", "HA", "EP")}
+# The single error-mode bits, by their names without the prefix.
+ERRMODES = {value: name.removeprefix("ERRMODE_") for name, value in MODE_VALUES.items()
+            if name.startswith("ERRMODE_") and value and value & (value - 1) == 0}
+ACCURACY_MASK = MODE_VALUES["ACCURACY_MASK"]
 # The kernel libraries the runtime falls back to on a CPU it has no tuned path for.
 GENERIC_KERNELS = ("libmkl_vml_def", "libmkl_vml_cmpt")
 GENERIC_WARNING = """\
@@ -32,7 +35,7 @@ WARNING   the runtime runs its generic kernels ({kernel}) on this CPU.
 
 
 def describe_mode(mode: int) -> str:
-    accuracy = ACCURACIES.get(mode & 0xF, f"{mode & 0xF:#x}")
+    accuracy = ACCURACIES.get(mode & ACCURACY_MASK, f"{mode & ACCURACY_MASK:#x}")
     errmode = "|".join(name for bit, name in ERRMODES.items() if mode & bit) or "none"
     return f"{mode:#x} (accuracy {accuracy}, error mode {errmode})"
 
