@@ -3,7 +3,8 @@
     python catalogue/generate.py OUTPUT_DIR
 
 runtime/declarations.py emits the runtime's declarations and the link stub;
-module/tables.py the type context's tables and the type indexes; module/lib_stub.py
+module/tables.py the type context's tables and the type indexes; bridge/wrapper_table.py
+the globals table's entries, one wrapper each; module/lib_stub.py
 the type stub of lib; dispatch/loop_table.py the loops of the vm operations and
 dispatch/vm_stub.py the type stub of vm. Only files whose text changed are rewritten,
 so an unchanged catalogue rebuilds nothing.
@@ -16,6 +17,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 
+from bridge import wrapper_table  # noqa: E402
 from catalogue.type_table import TypeTable  # noqa: E402
 from dispatch import loop_table, vm_stub  # noqa: E402
 from module import lib_stub, tables  # noqa: E402
@@ -30,7 +32,8 @@ def write_if_changed(path: Path, text: str) -> None:
 
 def main(output_dir: str) -> None:
     table = TypeTable()
-    outputs = {**declarations.outputs(table), **tables.outputs(table), **lib_stub.outputs(),
+    outputs = {**declarations.outputs(table), **tables.outputs(table),
+               **wrapper_table.outputs(table), **lib_stub.outputs(),
                **loop_table.outputs(), **vm_stub.outputs()}
     for name, text in outputs.items():
         write_if_changed(Path(output_dir) / name, text)
