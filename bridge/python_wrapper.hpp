@@ -31,7 +31,7 @@
 #include "bridge/length_check.hpp"
 #include "bridge/memory_pins.hpp"
 #include "bridge/mode_check.hpp"
-#include "bridge/released_interpreter.hpp"
+#include "bridge/runtime_call_bracket.hpp"
 #include "bridge/result_conversion.hpp"
 #include "bridge/scratch_areas.hpp"
 
@@ -47,7 +47,7 @@ struct PointerCount<std::tuple<Parameters...>> {
 
 template <class Result, class... Parameters>
 auto call_runtime(Result (*runtime)(Parameters...), std::tuple<Parameters...>& values) {
-    ReleasedInterpreter released;
+    RuntimeCallBracket bracket;
     if constexpr (std::is_void_v<Result>) {
         std::apply(runtime, values);
         return std::tuple<>{};
