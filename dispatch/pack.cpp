@@ -332,22 +332,10 @@ public:
     // A gather takes `positional` arguments and `out` by keyword; a scatter takes a, its
     // increment, index or mask, and out.
     bool begin(PyObject* const* args, Py_ssize_t nargs, PyObject* names,
-               Py_ssize_t positional, bool gather) {
-        if (!parse(function_, args, nargs, names, positional, gather, out_given_)) {
-            return false;
-        }
-        if (!gather) {
-            out_given_ = args[2];
-        }
-        a_ = input_array(function_, args[0], precision_);
-        return static_cast<bool>(a_);
-    }
+               Py_ssize_t positional, bool gather);
 
     // `out` as the result of `count` elements, or of any shape when `count` is negative.
-    bool take_out(npy_intp count) {
-        out_ = output_array(function_, out_given_, *precision_, count);
-        return static_cast<bool>(out_);
-    }
+    bool take_out(npy_intp count);
 
     // `strip(source, target, start, count, element_size)` over [0, total) in strips the
     // runtime's int count takes, with the lock released where the move is worth it; a
@@ -382,6 +370,23 @@ private:
     Reference a_;
     Reference out_;
 };
+
+bool Call::begin(PyObject* const* args, Py_ssize_t nargs, PyObject* names,
+                 Py_ssize_t positional, bool gather) {
+    if (!parse(function_, args, nargs, names, positional, gather, out_given_)) {
+        return false;
+    }
+    if (!gather) {
+        out_given_ = args[2];
+    }
+    a_ = input_array(function_, args[0], precision_);
+    return static_cast<bool>(a_);
+}
+
+bool Call::take_out(npy_intp count) {
+    out_ = output_array(function_, out_given_, *precision_, count);
+    return static_cast<bool>(out_);
+}
 
 PyObject* packi(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* names) {
     Call call("packi");
