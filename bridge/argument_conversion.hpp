@@ -14,6 +14,7 @@
 #include "bridge/backend_entry_points.hpp"
 #include "bridge/scratch_areas.hpp"
 #include "bridge/type_objects.hpp"
+#include "common/reference.hpp"
 #include "runtime/runtime_records.hpp"
 
 namespace tessivec::bridge {
@@ -119,13 +120,9 @@ struct Argument<Element*> {
         if (!PyList_Check(object)) {
             return convert_items(object, type, datasize, value, capacity, scratch);
         }
-        PyObject* snapshot = PyList_AsTuple(object);
-        if (snapshot == nullptr) {
-            return false;
-        }
-        bool converted = convert_items(snapshot, type, datasize, value, capacity, scratch);
-        Py_DECREF(snapshot);
-        return converted;
+        common::Reference snapshot(PyList_AsTuple(object));
+        return snapshot &&
+               convert_items(snapshot.get(), type, datasize, value, capacity, scratch);
     }
 
 private:

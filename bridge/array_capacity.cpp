@@ -1,41 +1,36 @@
 #include "bridge/array_capacity.hpp"
 
+#include "common/reference.hpp"
+
 namespace tessivec::bridge {
 
 ArrayTypes::Entry ArrayTypes::entries_[ArrayTypes::table_size] = {};
 
 namespace {
 
+using common::Reference;
+
 // A Python integer attribute of a ctype, or -1 when it is not one.
 Py_ssize_t integer_attribute(PyObject* object, const char* name) {
-    PyObject* value = PyObject_GetAttrString(object, name);
-    Py_ssize_t result = value != nullptr && PyLong_Check(value) ? PyLong_AsSsize_t(value) : -1;
-    Py_XDECREF(value);
-    return result;
+    Reference value(PyObject_GetAttrString(object, name));
+    return value && PyLong_Check(value.get()) ? PyLong_AsSsize_t(value.get()) : -1;
 }
 
 // Asks the backend what an array ctype's objects are made of; any other kind of ctype
 // has no length.
 ArrayShape ask_shape(PyObject* ctype) {
     ArrayShape no_length{0, -1};
-    PyObject* kind = PyObject_GetAttrString(ctype, "kind");
-    if (kind == nullptr) {
+    Reference kind(PyObject_GetAttrString(ctype, "kind"));
+    if (!kind || !PyUnicode_Check(kind.get()) ||
+        PyUnicode_CompareWithASCIIString(kind.get(), "array") != 0) {
         return no_length;
     }
-    bool is_array = PyUnicode_Check(kind) && PyUnicode_CompareWithASCIIString(kind, "array") == 0;
-    Py_DECREF(kind);
-    if (!is_array) {
-        return no_length;
-    }
-    PyObject* item = PyObject_GetAttrString(ctype, "item");
-    PyObject* backend = PyImport_ImportModule("_cffi_backend");
-    PyObject* size = item != nullptr && backend != nullptr
-                         ? PyObject_CallMethod(backend, "sizeof", "O", item)
-                         : nullptr;
-    Py_XDECREF(backend);
-    Py_XDECREF(item);
-    Py_ssize_t item_size = size != nullptr ? PyLong_AsSsize_t(size) : 0;
-    Py_XDECREF(size);
+    Reference item(PyObject_GetAttrString(ctype, "item"));
+    Reference backend(PyImport_ImportModule("_cffi_backend"));
+    Reference size(item && backend
+                       ? PyObject_CallMethod(backend.get(), "sizeof", "O", item.get())
+                       : nullptr);
+    Py_ssize_t item_size = size ? PyLong_AsSsize_t(size.get()) : 0;
     if (item_size <= 0) {
         return no_length;
     }

@@ -64,8 +64,7 @@ template <Role R, class T, class Scratch>
 bool copy_selector(T& value, Py_ssize_t capacity, std::optional<long long> count,
                    Scratch& scratch) {
     if constexpr (is_selector(R)) {
-        if (value != nullptr && count && *count > 0 && capacity != unknown_capacity &&
-            capacity >= *count) {
+        if (value != nullptr && holds_every_entry(capacity, count) && *count > 0) {
             return copy_into_scratch(value, static_cast<std::size_t>(*count), scratch);
         }
     }

@@ -6,6 +6,7 @@
 
 namespace tessivec::bridge {
 
+using common::Reference;
 using runtime::VMLErrorCallBack;
 
 namespace {
@@ -23,11 +24,10 @@ PyObject* thread_dict() {
     return dict;
 }
 
-// The owner the calling thread holds, as a new reference, or nullptr; false on failure.
-bool held_owner(PyObject* dict, PyObject*& owner) {
-    owner = PyDict_GetItemWithError(dict, holder_key());
-    Py_XINCREF(owner);
-    return owner != nullptr || !PyErr_Occurred();
+// The owner the calling thread holds, or none; false on failure.
+bool held_owner(PyObject* dict, Reference& owner) {
+    owner = Reference::borrowed(PyDict_GetItemWithError(dict, holder_key()));
+    return owner || !PyErr_Occurred();
 }
 
 bool hold(PyObject* dict, PyObject* owner) {
@@ -49,52 +49,46 @@ bool is_callback_object(PyObject* object) {
     if (CDataTypes::kind(Py_TYPE(object)) != CDataKind::callback) {
         return false;
     }
-    PyObject* kind = PyObject_GetAttrString(cdata_head(object)->ctype, "kind");
-    bool is_function = kind != nullptr && PyUnicode_Check(kind) &&
-                       PyUnicode_CompareWithASCIIString(kind, "function") == 0;
-    Py_XDECREF(kind);
+    Reference kind(PyObject_GetAttrString(cdata_head(object)->ctype, "kind"));
+    bool is_function = kind && PyUnicode_Check(kind.get()) &&
+                       PyUnicode_CompareWithASCIIString(kind.get(), "function") == 0;
     PyErr_Clear();
     return is_function;
 }
 
-// The live ffi.callback object whose code is at `address`, as a new reference, or
-// nullptr. Only a bare pointer to a callback is looked up here, which is rare; the
-// interpreter's list of tracked objects includes every callback object.
-bool live_callback_at(void* address, PyObject*& found) {
-    found = nullptr;
-    PyObject* gc = PyImport_ImportModule("gc");
-    PyObject* objects = gc != nullptr ? PyObject_CallMethod(gc, "get_objects", nullptr) : nullptr;
-    Py_XDECREF(gc);
-    if (objects == nullptr) {
+// The live ffi.callback object whose code is at `address`, or none. Only a bare pointer
+// to a callback is looked up here, which is rare; the interpreter's list of tracked
+// objects includes every callback object.
+bool live_callback_at(void* address, Reference& found) {
+    found.reset();
+    Reference gc(PyImport_ImportModule("gc"));
+    Reference objects(gc ? PyObject_CallMethod(gc.get(), "get_objects", nullptr) : nullptr);
+    if (!objects) {
         return false;
     }
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(objects) && found == nullptr; ++i) {
-        PyObject* object = PyList_GET_ITEM(objects, i);
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(objects.get()) && !found; ++i) {
+        PyObject* object = PyList_GET_ITEM(objects.get(), i);
         if (CDataTypes::kind(Py_TYPE(object)) == CDataKind::callback &&
             address_of(object) == address && is_callback_object(object)) {
-            Py_INCREF(object);
-            found = object;
+            found = Reference::borrowed(object);
         }
     }
-    Py_DECREF(objects);
     return true;
 }
 
 // What keeps the callback at `address`, passed as `object`, alive: see the header.
-bool owner_of(PyObject* object, void* address, PyObject* held, PyObject*& owner) {
-    owner = nullptr;
+bool owner_of(PyObject* object, void* address, PyObject* held, Reference& owner) {
+    owner.reset();
     if (address == nullptr) {
         return true;
     }
     CDataKind kind = CDataTypes::kind(Py_TYPE(object));
     if (kind == CDataKind::callback || kind == CDataKind::gc_wrapper) {
-        Py_INCREF(object);
-        owner = object;
+        owner = Reference::borrowed(object);
         return true;
     }
     if (held != nullptr && address_of(held) == address) {
-        Py_INCREF(held);
-        owner = held;
+        owner = Reference::borrowed(held);
         return true;
     }
     return live_callback_at(address, owner);
@@ -107,13 +101,9 @@ bool ErrorCallbackExchange::before_setting(PyObject* object, VMLErrorCallBack ad
     if (dict == nullptr || !held_owner(dict, previous_)) {
         return false;
     }
-    PyObject* owner = nullptr;
-    if (!owner_of(object, reinterpret_cast<void*>(address), previous_, owner)) {
-        return false;
-    }
-    bool held = hold(dict, owner);
-    Py_XDECREF(owner);
-    return held;
+    Reference owner;
+    return owner_of(object, reinterpret_cast<void*>(address), previous_.get(), owner) &&
+           hold(dict, owner.get());
 }
 
 bool ErrorCallbackExchange::before_clearing() {
@@ -128,11 +118,10 @@ bool ErrorCallbackExchange::before_reading() {
 
 PyObject* ErrorCallbackExchange::result(VMLErrorCallBack returned) const {
     _cffi_ctypedescr* type = type_object<VMLErrorCallBack>();
-    if (previous_ != nullptr && returned != nullptr &&
-        address_of(previous_) == reinterpret_cast<void*>(returned) &&
-        cdata_head(previous_)->ctype == reinterpret_cast<PyObject*>(type)) {
-        Py_INCREF(previous_);
-        return previous_;
+    if (previous_ && returned != nullptr &&
+        address_of(previous_.get()) == reinterpret_cast<void*>(returned) &&
+        cdata_head(previous_.get())->ctype == reinterpret_cast<PyObject*>(type)) {
+        return previous_.new_reference();
     }
     return backend::from_c_pointer(reinterpret_cast<char*>(returned), type);
 }

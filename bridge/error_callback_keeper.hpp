@@ -15,6 +15,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "common/reference.hpp"
 #include "runtime/runtime_records.hpp"
 
 namespace tessivec::bridge {
@@ -24,7 +25,6 @@ public:
     ErrorCallbackExchange() = default;
     ErrorCallbackExchange(const ErrorCallbackExchange&) = delete;
     ErrorCallbackExchange& operator=(const ErrorCallbackExchange&) = delete;
-    ~ErrorCallbackExchange() { Py_XDECREF(previous_); }
 
     // Before the runtime sets `address`, passed as `object`: holds its owner instead of
     // the previous one. False with an exception set, and nothing changed, on failure.
@@ -38,7 +38,7 @@ public:
     PyObject* result(runtime::VMLErrorCallBack returned) const;
 
 private:
-    PyObject* previous_ = nullptr;  // the owner held when the call began
+    common::Reference previous_;  // the owner held when the call began
 };
 
 }  // namespace tessivec::bridge

@@ -45,6 +45,12 @@ std::optional<long long> integer_argument(const T& value, Py_ssize_t capacity) {
     }
 }
 
+// Whether an index array or mask of `capacity` entries is known to hold every one of
+// the `count` entries the runtime reads: only then may the wrapper read them all.
+inline bool holds_every_entry(Py_ssize_t capacity, std::optional<long long> count) {
+    return count && capacity != unknown_capacity && capacity >= *count;
+}
+
 template <Family F, Role R>
 Requirement requirement(const CallExtent& extent) {
     if constexpr (R == Role::count || R == Role::scalar || R == Role::increment ||
@@ -109,7 +115,7 @@ CallExtent call_extent(const Values& values, const Py_ssize_t* capacity,
     auto select = [&](auto role, const auto& value, Py_ssize_t cap) {
         if constexpr (decltype(role)::value == Role::indexes ||
                       decltype(role)::value == Role::mask) {
-            if (extent.count && cap != unknown_capacity && cap >= *extent.count) {
+            if (holds_every_entry(cap, extent.count)) {
                 extent.selector = value;
             }
         }

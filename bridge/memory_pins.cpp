@@ -23,8 +23,7 @@ bool hold_exporter(MemoryPin& pin, FromBufferCData* cdata, bool written, const c
     if (written && view->readonly) {
         return refuse(function, position, "is read-only memory, but the call writes it");
     }
-    Py_INCREF(view->obj);
-    pin.exporter = view->obj;
+    pin.exporter = common::Reference::borrowed(view->obj);
     return true;
 }
 
@@ -39,9 +38,8 @@ bool pin_memory(MemoryPin& pin, PyObject* object, bool written, const char* func
                 if (wrapped == nullptr) {
                     return refuse(function, position, "was released before the call");
                 }
-                if (pin.wrapped == nullptr) {
-                    Py_INCREF(wrapped);
-                    pin.wrapped = wrapped;
+                if (!pin.wrapped) {
+                    pin.wrapped = common::Reference::borrowed(wrapped);
                 }
                 object = wrapped;
                 break;

@@ -15,19 +15,15 @@
 #include <cstddef>
 
 #include "bridge/cdata_objects.hpp"
+#include "common/reference.hpp"
 
 namespace tessivec::bridge {
 
 // One argument's hold: the exporter of a from_buffer cdata and the cdata an ffi.gc
 // wrapper wraps, either or both null.
 struct MemoryPin {
-    PyObject* exporter;
-    PyObject* wrapped;
-
-    void release() {
-        Py_CLEAR(exporter);
-        Py_CLEAR(wrapped);
-    }
+    common::Reference exporter;
+    common::Reference wrapped;
 };
 
 // Pins the memory of `object`, argument `position` of `function`; false with ValueError
@@ -42,12 +38,6 @@ public:
     MemoryPins(const MemoryPins&) = delete;
     MemoryPins& operator=(const MemoryPins&) = delete;
 
-    ~MemoryPins() {
-        for (std::size_t i = 0; i < count_; ++i) {
-            pins_[i].release();
-        }
-    }
-
     // Only an object whose memory another object owns is pinned. Its type is known by
     // the time the pins are taken: the conversion asked for the object's length.
     bool pin(PyObject* object, bool written, const char* function, std::size_t position) {
@@ -55,9 +45,8 @@ public:
             return true;
         }
         MemoryPin& pin = pins_[count_];
-        pin = {nullptr, nullptr};
         if (!pin_memory(pin, object, written, function, position)) {
-            pin.release();
+            pin = {};
             return false;
         }
         ++count_;

@@ -6,6 +6,11 @@
 // the checks read are copied, arrays too short for the call and undefined modes are
 // refused, all before the runtime runs.
 // Only the runtime call itself runs without the interpreter lock.
+//
+// The backend registers a distinct entry per function, but the work is the same for
+// every function of one type and shape: each entry only hands its name (for the error
+// messages) and its runtime function to the body that all functions of its type and
+// shape share.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -26,9 +31,8 @@
 #include "bridge/length_check.hpp"
 #include "bridge/memory_pins.hpp"
 #include "bridge/mode_check.hpp"
-#include "bridge/released_interpreter.hpp"
+#include "bridge/runtime_call_bracket.hpp"
 #include "bridge/result_conversion.hpp"
-#include "bridge/runtime_signature.hpp"
 #include "bridge/scratch_areas.hpp"
 
 namespace tessivec::bridge {
@@ -41,15 +45,14 @@ struct PointerCount<std::tuple<Parameters...>> {
     static constexpr std::size_t value = (std::size_t{0} + ... + is_pointer_argument<Parameters>);
 };
 
-template <auto Runtime, class Values>
-auto call_runtime(Values& values) {
-    using Result = typename RuntimeSignature<Runtime>::result;
-    ReleasedInterpreter released;
+template <class Result, class... Parameters>
+auto call_runtime(Result (*runtime)(Parameters...), std::tuple<Parameters...>& values) {
+    RuntimeCallBracket bracket;
     if constexpr (std::is_void_v<Result>) {
-        std::apply(Runtime, values);
+        std::apply(runtime, values);
         return std::tuple<>{};
     } else {
-        return std::apply(Runtime, values);
+        return std::apply(runtime, values);
     }
 }
 
@@ -63,14 +66,15 @@ bool convert_arguments(PyObject* const* objects, Values& values, Py_ssize_t* cap
 
 // The argument tuple's items, borrowed. A tuple of another size goes to the
 // interpreter's own unpacking, which reports the count error under the function's name.
-template <FixedString Name, std::size_t... I>
-bool unpack_tuple(PyObject* args, PyObject** objects, std::index_sequence<I...>) {
+template <std::size_t... I>
+bool unpack_tuple(const char* function, PyObject* args, PyObject** objects,
+                  std::index_sequence<I...>) {
     constexpr Py_ssize_t count = sizeof...(I);
     if (PyTuple_GET_SIZE(args) == count) {
         ((objects[I] = PyTuple_GET_ITEM(args, I)), ...);
         return true;
     }
-    return PyArg_UnpackTuple(args, Name.text, count, count, &objects[I]...) != 0;
+    return PyArg_UnpackTuple(args, function, count, count, &objects[I]...) != 0;
 }
 
 template <class Result>
@@ -93,9 +97,9 @@ bool pin_arguments(const char* function, PyObject* const* objects, Pins& pins,
 
 // The call itself, once the arguments are converted and checked. A function that sets,
 // clears or returns the error callback exchanges the callback's owner around it.
-template <auto Runtime, Family F, class Values>
-PyObject* call_and_convert(PyObject* const* objects, Values& values) {
-    using Result = typename RuntimeSignature<Runtime>::result;
+template <Family F, class Result, class... Parameters>
+PyObject* call_and_convert(Result (*runtime)(Parameters...), PyObject* const* objects,
+                           std::tuple<Parameters...>& values) {
     if constexpr (std::is_same_v<Result, VMLErrorCallBack>) {
         ErrorCallbackExchange exchange;
         bool ready;
@@ -109,27 +113,28 @@ PyObject* call_and_convert(PyObject* const* objects, Values& values) {
         if (!ready) {
             return nullptr;
         }
-        return exchange.result(call_runtime<Runtime>(values));
+        return exchange.result(call_runtime(runtime, values));
     } else {
-        return python_result_of(call_runtime<Runtime>(values));
+        return python_result_of(call_runtime(runtime, values));
     }
 }
 
-template <FixedString Name, auto Runtime, Family F, Role... Roles>
-PyObject* python_wrapper(PyObject* /*self*/, PyObject* argument) {
-    using Signature = RuntimeSignature<Runtime>;
-    using Values = typename Signature::parameters;
-    constexpr std::size_t arity = Signature::arity;
+// The body shared by every function of one type, family and parameter roles.
+template <Family F, Role... Roles, class Result, class... Parameters>
+PyObject* shared_wrapper(const char* function, Result (*runtime)(Parameters...),
+                         PyObject* argument) {
+    using Values = std::tuple<Parameters...>;
+    constexpr std::size_t arity = sizeof...(Parameters);
     static_assert(sizeof...(Roles) == arity, "one role per parameter");
 
     Values values{};
     if constexpr (arity == 0) {
-        return call_and_convert<Runtime, F>(nullptr, values);
+        return call_and_convert<F>(runtime, nullptr, values);
     } else {
         PyObject* objects[arity];
         if constexpr (arity == 1) {
             objects[0] = argument;
-        } else if (!unpack_tuple<Name>(argument, objects, std::make_index_sequence<arity>{})) {
+        } else if (!unpack_tuple(function, argument, objects, std::make_index_sequence<arity>{})) {
             return nullptr;
         }
         constexpr std::size_t pointers = PointerCount<Values>::value;
@@ -141,14 +146,20 @@ PyObject* python_wrapper(PyObject* /*self*/, PyObject* argument) {
         Py_ssize_t capacity[arity];
         std::fill(capacity, capacity + arity, unknown_capacity);
         if (!convert_arguments(objects, values, capacity, scratch, positions) ||
-            !pin_arguments<Values, Roles...>(Name.text, objects, pins, positions) ||
+            !pin_arguments<Values, Roles...>(function, objects, pins, positions) ||
             !copy_checked_values<Roles...>(values, capacity, scratch, positions) ||
-            !check_lengths<F, Roles...>(Name.text, values, capacity) ||
-            !check_modes<Roles...>(Name.text, values, positions)) {
+            !check_lengths<F, Roles...>(function, values, capacity) ||
+            !check_modes<Roles...>(function, values, positions)) {
             return nullptr;
         }
-        return call_and_convert<Runtime, F>(objects, values);
+        return call_and_convert<F>(runtime, objects, values);
     }
+}
+
+// The entry the backend registers for one function: a forwarder to its shared body.
+template <FixedString Name, auto Runtime, Family F, Role... Roles>
+PyObject* python_wrapper(PyObject* /*self*/, PyObject* argument) {
+    return shared_wrapper<F, Roles...>(Name.text, Runtime, argument);
 }
 
 }  // namespace tessivec::bridge

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <algorithm>
+#include <limits>
 #include <optional>
 
 namespace tessivec::bridge {
@@ -39,8 +40,9 @@ inline Requirement strided(long long n, std::optional<long long> step) {
     return Requirement::of(1 + (n - 1) * std::max(*step, 0LL));
 }
 
-// Up to the largest of the n indexes.
-inline Requirement indexed(long long n, const int* indexes) {
+// Up to the largest of the n indexes (the runtime's ints, or a copy of wider ones).
+template <class Index>
+Requirement indexed(long long n, const Index* indexes) {
     if (n <= 0) {
         return Requirement::of(0);
     }
@@ -51,7 +53,9 @@ inline Requirement indexed(long long n, const int* indexes) {
     if (*smallest < 0) {
         return Requirement::reaching_back("index", *smallest);
     }
-    return Requirement::of(static_cast<long long>(*largest) + 1);
+    // Saturates where the largest index is the largest 64-bit value: no array holds it.
+    const auto last = static_cast<long long>(*largest);
+    return Requirement::of(last < std::numeric_limits<long long>::max() ? last + 1 : last);
 }
 
 // One element per non-zero entry among the first n of the mask.

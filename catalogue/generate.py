@@ -6,7 +6,8 @@ It first checks the catalogue (catalogue/validation.py) and stops, saying what t
 where, if the records do not fit together.
 
 runtime/declarations.py emits the runtime's declarations and the link stub;
-module/tables.py the type context's tables and the type indexes; module/lib_stub.py
+module/tables.py the type context's tables and the type indexes; bridge/wrapper_table.py
+the globals table's entries, one wrapper each; module/lib_stub.py
 the type stub of lib; dispatch/loop_table.py the loops of the vm operations and
 dispatch/vm_stub.py the type stub of vm. Only files whose text changed are rewritten,
 so an unchanged catalogue rebuilds nothing.
@@ -19,6 +20,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 
+from bridge import wrapper_table  # noqa: E402
 from catalogue.type_table import TypeTable  # noqa: E402
 from catalogue.validation import CatalogueError, validate  # noqa: E402
 from dispatch import loop_table, vm_stub  # noqa: E402
@@ -38,7 +40,8 @@ def main(output_dir: str) -> None:
     except CatalogueError as error:
         sys.exit(f"catalogue/generate.py: {error}")
     table = TypeTable()
-    outputs = {**declarations.outputs(table), **tables.outputs(table), **lib_stub.outputs(),
+    outputs = {**declarations.outputs(table), **tables.outputs(table),
+               **wrapper_table.outputs(table), **lib_stub.outputs(),
                **loop_table.outputs(), **vm_stub.outputs()}
     for name, text in outputs.items():
         write_if_changed(Path(output_dir) / name, text)

@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 
+#include "common/reference.hpp"
 #include "dispatch/pack.hpp"
 #include "dispatch/run_driver.hpp"
 #include "dispatch/runtime_session.hpp"
@@ -95,25 +96,24 @@ PyModuleDef module_definition = {
 PyMODINIT_FUNC PyInit__dispatch(void) {
     import_array();
     import_umath();
-    PyObject* module = PyModule_Create(&module_definition);
-    if (module == nullptr) {
+    using tessivec::common::Reference;
+    Reference module(PyModule_Create(&module_definition));
+    if (!module) {
         return nullptr;
     }
     for (PyMethodDef& method : pack_methods) {
         method.ml_doc = pack_doc(method.ml_name);
     }
-    PyObject* functions = PyModule_GetDict(module);
-    PyObject* module_name = PyUnicode_FromString("vantrel.mkl.vm");
+    PyObject* functions = PyModule_GetDict(module.get());
+    Reference module_name(PyUnicode_FromString("vantrel.mkl.vm"));
+    if (!module_name) {
+        return nullptr;
+    }
     for (PyMethodDef& method : pack_methods) {
-        PyObject* function = module_name != nullptr ? PyCFunction_NewEx(&method, nullptr, module_name) : nullptr;
-        if (function == nullptr || PyDict_SetItemString(functions, method.ml_name, function) < 0) {
-            Py_XDECREF(function);
-            Py_XDECREF(module_name);
-            Py_DECREF(module);
+        Reference function(PyCFunction_NewEx(&method, nullptr, module_name.get()));
+        if (!function || PyDict_SetItemString(functions, method.ml_name, function.get()) < 0) {
             return nullptr;
         }
-        Py_DECREF(function);
     }
-    Py_XDECREF(module_name);
-    return module;
+    return module.release();
 }

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "bridge/reach.hpp"
+#include "common/reference.hpp"
+#include "common/released_interpreter.hpp"
 #include "dispatch/plain_allocator.hpp"
 #include "dispatch/run_driver.hpp"
 #include "runtime/runtime_functions.hpp"
@@ -14,6 +16,8 @@ namespace tessivec::dispatch {
 
 namespace {
 
+using common::Reference;
+using common::ReleasedInterpreter;
 using runtime::MKL_Complex16;
 using runtime::MKL_Complex8;
 
@@ -74,34 +78,16 @@ constexpr long long largest_int = INT_MAX;
 // more than the move.
 constexpr npy_intp release_lock_from = npy_intp{1} << 14;
 
-class Ref {
-public:
-    explicit Ref(PyObject* object = nullptr) : object_(object) {}
-    ~Ref() { Py_XDECREF(object_); }
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    Ref& operator=(PyObject* object) {
-        Py_XDECREF(object_);
-        object_ = object;
-        return *this;
-    }
-    PyObject* get() const { return object_; }
-    PyArrayObject* array() const { return reinterpret_cast<PyArrayObject*>(object_); }
-    PyObject* release() {
-        PyObject* object = object_;
-        object_ = nullptr;
-        return object;
-    }
-    explicit operator bool() const { return object_ != nullptr; }
+PyArrayObject* as_array(const Reference& array) {
+    return reinterpret_cast<PyArrayObject*>(array.get());
+}
 
-private:
-    PyObject* object_;
-};
+npy_intp size_of(const Reference& array) { return PyArray_SIZE(as_array(array)); }
 
-char* data_of(const Ref& array) { return static_cast<char*>(PyArray_DATA(array.array())); }
+char* data_of(const Reference& array) { return static_cast<char*>(PyArray_DATA(as_array(array))); }
 
 // `a` as a flat, C-contiguous, aligned array of the first precision it casts to safely.
-Ref input_array(const char* function, PyObject* a, const Precision*& chosen) {
+Reference input_array(const char* function, PyObject* a, const Precision*& chosen) {
     if (PyArray_CheckExact(a)) {
         // An array of one of the precisions' own dtypes takes that precision as it is.
         auto* array = reinterpret_cast<PyArrayObject*>(a);
@@ -111,35 +97,34 @@ Ref input_array(const char* function, PyObject* a, const Precision*& chosen) {
             for (const Precision& p : precisions) {
                 if (p.type_number == type) {
                     chosen = &p;
-                    Py_INCREF(a);
-                    return Ref(a);
+                    return Reference::borrowed(a);
                 }
             }
         }
     }
-    Ref given(PyArray_FROM_O(a));
+    Reference given(PyArray_FROM_O(a));
     if (!given) {
-        return Ref();
+        return Reference();
     }
-    PyArray_Descr* descr = PyArray_DESCR(given.array());
+    PyArray_Descr* descr = PyArray_DESCR(as_array(given));
     for (const Precision& p : precisions) {
         PyArray_Descr* target = PyArray_DescrFromType(p.type_number);
         if (PyArray_CanCastTypeTo(descr, target, NPY_SAFE_CASTING)) {
             chosen = &p;
             // Steals the reference to target.
-            return Ref(PyArray_FromAny(given.get(), target, 0, 0,
+            return Reference(PyArray_FromAny(given.get(), target, 0, 0,
                                        NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr));
         }
         Py_DECREF(target);
     }
-    Ref dtype_name(PyObject_Str(reinterpret_cast<PyObject*>(descr)));
+    Reference dtype_name(PyObject_Str(reinterpret_cast<PyObject*>(descr)));
     if (dtype_name) {
         PyErr_Format(PyExc_TypeError,
                      "vm.%s does not support dtype %U; it takes float32, float64, complex64, "
                      "complex128",
                      function, dtype_name.get());
     }
-    return Ref();
+    return Reference();
 }
 
 bool integer(const char* function, const char* name, PyObject* value, long long least,
@@ -149,7 +134,7 @@ bool integer(const char* function, const char* name, PyObject* value, long long 
                      Py_TYPE(value)->tp_name);
         return false;
     }
-    Ref index(PyNumber_Index(value));
+    Reference index(PyNumber_Index(value));
     if (!index) {
         return false;
     }
@@ -170,16 +155,16 @@ bool integer(const char* function, const char* name, PyObject* value, long long 
 // 64-bit values: read once from the caller's memory, then checked and used.
 bool private_copy(const char* function, const char* name, PyObject* given, bool is_mask,
                   Vector<npy_int64>& copy) {
-    Ref array(PyArray_FROM_O(given));
+    Reference array(PyArray_FROM_O(given));
     if (!array) {
         return false;
     }
-    PyArray_Descr* descr = PyArray_DESCR(array.array());
+    PyArray_Descr* descr = PyArray_DESCR(as_array(array));
     const char kind = descr->kind;
     const bool integers = kind == 'i' || kind == 'u';
-    const npy_intp count = PyArray_SIZE(array.array());
+    const npy_intp count = PyArray_SIZE(as_array(array));
     if (!(integers || (is_mask && kind == 'b')) && !(count == 0 && !is_mask)) {
-        Ref dtype_name(PyObject_Str(reinterpret_cast<PyObject*>(descr)));
+        Reference dtype_name(PyObject_Str(reinterpret_cast<PyObject*>(descr)));
         if (dtype_name) {
             PyErr_Format(PyExc_TypeError, "vm.%s: %s must hold %s, not %U", function, name,
                          is_mask ? "booleans or integers" : "integers", dtype_name.get());
@@ -190,7 +175,7 @@ bool private_copy(const char* function, const char* name, PyObject* given, bool 
     if (count == 0) {
         return true;
     }
-    auto* source = array.array();
+    auto* source = as_array(array);
     if (PyArray_IS_C_CONTIGUOUS(source) && PyArray_ISALIGNED(source) &&
         PyArray_ISNBO(descr->byteorder) && kind == 'i' &&
         (descr->elsize == 8 || descr->elsize == 4)) {
@@ -206,133 +191,113 @@ bool private_copy(const char* function, const char* name, PyObject* given, bool 
     // A uint64 position past the int64 range wraps to a negative one, which is refused.
     PyArray_Descr* int64 = PyArray_DescrFromType(NPY_INT64);
     npy_intp dimension = count;
-    Ref target(PyArray_NewFromDescr(&PyArray_Type, int64, 1, &dimension, nullptr, copy.data(),
+    Reference target(PyArray_NewFromDescr(&PyArray_Type, int64, 1, &dimension, nullptr, copy.data(),
                                     NPY_ARRAY_CARRAY, nullptr));
     if (!target) {
         return false;
     }
-    return PyArray_CopyAnyInto(target.array(), array.array()) == 0;
+    return PyArray_CopyAnyInto(as_array(target), as_array(array)) == 0;
 }
 
-// The copied positions as the runtime's 32-bit ints, each checked to lie within an array
-// of `bound` elements.
+// The copied positions as the runtime's 32-bit ints, checked by the runtime's reach rule
+// for an index array to lie within an array of `bound` elements.
 bool positions(const char* function, const Vector<npy_int64>& copy, npy_intp bound,
                const char* bound_name, Vector<int>& result) {
-    result.resize(copy.size());
-    for (std::size_t i = 0; i < copy.size(); ++i) {
-        if (copy[i] < 0 || copy[i] >= bound) {
-            PyErr_Format(PyExc_ValueError,
-                         "vm.%s: index holds positions outside %s, which has %zd elements",
-                         function, bound_name, bound);
-            return false;
-        }
-        if (copy[i] > largest_int) {
-            PyErr_Format(PyExc_ValueError,
-                         "vm.%s: index holds positions past 2**31 - 1, which the runtime's "
-                         "32-bit indexes cannot reach",
-                         function);
-            return false;
-        }
-        result[i] = static_cast<int>(copy[i]);
+    const bridge::Requirement reach =
+        bridge::indexed(static_cast<long long>(copy.size()), copy.data());
+    if (reach.kind == bridge::Requirement::before_start || reach.count > bound) {
+        PyErr_Format(PyExc_ValueError,
+                     "vm.%s: index holds positions outside %s, which has %zd elements",
+                     function, bound_name, bound);
+        return false;
     }
+    if (reach.count - 1 > largest_int) {
+        PyErr_Format(PyExc_ValueError,
+                     "vm.%s: index holds positions past 2**31 - 1, which the runtime's "
+                     "32-bit indexes cannot reach",
+                     function);
+        return false;
+    }
+    result.resize(copy.size());
+    std::transform(copy.begin(), copy.end(), result.begin(),
+                   [](npy_int64 position) { return static_cast<int>(position); });
     return true;
 }
 
-// The copied mask as the runtime's 32-bit ints: 1 where it is non-zero.
-Vector<int> mask_entries(const Vector<npy_int64>& copy) {
-    Vector<int> result(copy.size());
-    for (std::size_t i = 0; i < copy.size(); ++i) {
-        result[i] = copy[i] != 0;
+// A private copy of the mask, one entry per element of `array_name`, which has `size`,
+// as the runtime's 32-bit ints: 1 where it is non-zero.
+bool mask_entries(const char* function, PyObject* given, npy_intp size,
+                  const char* array_name, Vector<int>& mask) {
+    Vector<npy_int64> copy;
+    if (!private_copy(function, "mask", given, true, copy)) {
+        return false;
     }
-    return result;
+    if (static_cast<npy_intp>(copy.size()) != size) {
+        PyErr_Format(PyExc_ValueError, "vm.%s: mask has %zd elements, %s has %zd", function,
+                     static_cast<npy_intp>(copy.size()), array_name, size);
+        return false;
+    }
+    mask.resize(copy.size());
+    std::transform(copy.begin(), copy.end(), mask.begin(),
+                   [](npy_int64 entry) { return entry != 0 ? 1 : 0; });
+    return true;
 }
 
 // A new result array of `count` elements, or `out` checked: an ndarray of the
 // precision's dtype, writable, C-contiguous and aligned, of `count` elements in one
 // dimension (any shape when `count` is negative).
-Ref output_array(const char* function, PyObject* out, const Precision& p, npy_intp count) {
+Reference output_array(const char* function, PyObject* out, const Precision& p, npy_intp count) {
     if (out == nullptr || out == Py_None) {
         npy_intp dimension = count;
-        return Ref(PyArray_SimpleNew(1, &dimension, p.type_number));
+        return Reference(PyArray_SimpleNew(1, &dimension, p.type_number));
     }
     if (!PyArray_Check(out)) {
         PyErr_Format(PyExc_TypeError, "vm.%s: out must be a numpy.ndarray, not %s", function,
                      Py_TYPE(out)->tp_name);
-        return Ref();
+        return Reference();
     }
     auto* array = reinterpret_cast<PyArrayObject*>(out);
     PyArray_Descr* descr = PyArray_DESCR(array);
     if (descr->type_num != p.type_number || !PyArray_ISNBO(descr->byteorder)) {
-        Ref wanted(reinterpret_cast<PyObject*>(PyArray_DescrFromType(p.type_number)));
-        Ref have(PyObject_Str(reinterpret_cast<PyObject*>(descr)));
-        Ref want(PyObject_Str(wanted.get()));
+        Reference wanted(reinterpret_cast<PyObject*>(PyArray_DescrFromType(p.type_number)));
+        Reference have(PyObject_Str(reinterpret_cast<PyObject*>(descr)));
+        Reference want(PyObject_Str(wanted.get()));
         if (have && want) {
             PyErr_Format(PyExc_TypeError, "vm.%s: out has dtype %U, the result's dtype is %U",
                          function, have.get(), want.get());
         }
-        return Ref();
+        return Reference();
     }
     if (count >= 0 && (PyArray_NDIM(array) != 1 || PyArray_DIM(array, 0) != count)) {
-        Ref shape(PyObject_GetAttrString(out, "shape"));
+        Reference shape(PyObject_GetAttrString(out, "shape"));
         if (shape) {
             PyErr_Format(PyExc_ValueError, "vm.%s: out has shape %S, the result's shape is (%zd,)",
                          function, shape.get(), count);
         }
-        return Ref();
+        return Reference();
     }
     if (!PyArray_ISWRITEABLE(array)) {
         PyErr_Format(PyExc_ValueError, "vm.%s: out is read-only", function);
-        return Ref();
+        return Reference();
     }
     if (!PyArray_IS_C_CONTIGUOUS(array) || !PyArray_ISALIGNED(array)) {
         PyErr_Format(PyExc_ValueError, "vm.%s: out is not C-contiguous and aligned", function);
-        return Ref();
+        return Reference();
     }
-    Py_INCREF(out);
-    return Ref(out);
+    return Reference::borrowed(out);
 }
 
 // `a`, copied where its memory overlaps out's: the runtime reads a while writing out.
-bool apart_from(Ref& a, const Ref& out) {
+bool apart_from(Reference& a, const Reference& out) {
     const char* a_start = data_of(a);
     const char* out_start = data_of(out);
-    const char* a_end = a_start + PyArray_NBYTES(a.array());
-    const char* out_end = out_start + PyArray_NBYTES(out.array());
+    const char* a_end = a_start + PyArray_NBYTES(as_array(a));
+    const char* out_end = out_start + PyArray_NBYTES(as_array(out));
     if (a_start < out_end && out_start < a_end) {
-        a = PyArray_NewCopy(a.array(), NPY_CORDER);
+        a.reset(PyArray_NewCopy(as_array(a), NPY_CORDER));
         return static_cast<bool>(a);
     }
     return true;
-}
-
-class MaybeReleased {
-public:
-    explicit MaybeReleased(npy_intp count)
-        : state_(count >= release_lock_from ? PyEval_SaveThread() : nullptr) {}
-    ~MaybeReleased() {
-        if (state_ != nullptr) {
-            PyEval_RestoreThread(state_);
-        }
-    }
-    MaybeReleased(const MaybeReleased&) = delete;
-    MaybeReleased& operator=(const MaybeReleased&) = delete;
-
-private:
-    PyThreadState* state_;
-};
-
-// Calls `strip(start, count)` over [0, total) in strips the runtime's int count takes.
-template <class Strip>
-void in_strips(npy_intp total, Strip strip) {
-    const npy_intp limit = run_limit();
-    MaybeReleased released(total);
-    for (npy_intp start = 0; start < total; start += limit) {
-        strip(start, static_cast<int>(std::min(limit, total - start)));
-    }
-}
-
-npy_intp selected(const Vector<int>& mask, npy_intp start, npy_intp count) {
-    return std::count(mask.begin() + start, mask.begin() + start + count, 1);
 }
 
 // Positional arguments, then the keyword-only `out` when `takes_out`.
@@ -357,229 +322,202 @@ bool parse(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObje
     return true;
 }
 
-PyObject* packi(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* names) {
-    PyObject* out_given;
-    long long incr, n;
-    const Precision* p = nullptr;
-    if (!parse("packi", args, nargs, names, 3, true, out_given)) {
-        return nullptr;
+// One gather or scatter: `a` in the first precision it casts to safely, and `out` (a
+// gather's keyword-only result array, a scatter's third argument), checked once the
+// number of elements it must hold is known.
+class Call {
+public:
+    explicit Call(const char* function) : function_(function) {}
+
+    // A gather takes `positional` arguments and `out` by keyword; a scatter takes a, its
+    // increment, index or mask, and out.
+    bool begin(PyObject* const* args, Py_ssize_t nargs, PyObject* names,
+               Py_ssize_t positional, bool gather);
+
+    // `out` as the result of `count` elements, or of any shape when `count` is negative.
+    bool take_out(npy_intp count);
+
+    // `strip(source, target, start, count, element_size)` over [0, total) in strips the
+    // runtime's int count takes, with the lock released where the move is worth it; a
+    // is copied first where it overlaps out. Returns out.
+    template <class Strip>
+    PyObject* run(npy_intp total, Strip strip) {
+        if (!apart_from(a_, out_)) {
+            return nullptr;
+        }
+        const char* source = data_of(a_);
+        char* target = data_of(out_);
+        const auto element_size = static_cast<npy_intp>(precision_->size);
+        const npy_intp limit = run_limit();
+        {
+            ReleasedInterpreter released(total >= release_lock_from);
+            for (npy_intp start = 0; start < total; start += limit) {
+                strip(source, target, start, static_cast<int>(std::min(limit, total - start)),
+                      element_size);
+            }
+        }
+        return out_.release();
     }
-    Ref a = input_array("packi", args[0], p);
-    if (!a || !integer("packi", "incr", args[1], 1, incr) || !integer("packi", "n", args[2], 0, n)) {
+
+    const Precision& precision() const { return *precision_; }
+    npy_intp a_size() const { return size_of(a_); }
+    npy_intp out_size() const { return size_of(out_); }
+
+private:
+    const char* function_;
+    PyObject* out_given_ = nullptr;
+    const Precision* precision_ = nullptr;
+    Reference a_;
+    Reference out_;
+};
+
+bool Call::begin(PyObject* const* args, Py_ssize_t nargs, PyObject* names,
+                 Py_ssize_t positional, bool gather) {
+    if (!parse(function_, args, nargs, names, positional, gather, out_given_)) {
+        return false;
+    }
+    if (!gather) {
+        out_given_ = args[2];
+    }
+    a_ = input_array(function_, args[0], precision_);
+    return static_cast<bool>(a_);
+}
+
+bool Call::take_out(npy_intp count) {
+    out_ = output_array(function_, out_given_, *precision_, count);
+    return static_cast<bool>(out_);
+}
+
+PyObject* packi(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* names) {
+    Call call("packi");
+    long long incr, n;
+    if (!call.begin(args, nargs, names, 3, true) || !integer("packi", "incr", args[1], 1, incr) ||
+        !integer("packi", "n", args[2], 0, n)) {
         return nullptr;
     }
     const bridge::Requirement reach = bridge::strided(n, incr);
-    if (reach.count > PyArray_SIZE(a.array())) {
+    if (reach.count > call.a_size()) {
         PyErr_Format(PyExc_ValueError, "vm.packi: a has %zd elements; n=%lld at increment %lld reads %lld",
-                     PyArray_SIZE(a.array()), n, incr, reach.count);
+                     call.a_size(), n, incr, reach.count);
         return nullptr;
     }
-    Ref out = output_array("packi", out_given, *p, static_cast<npy_intp>(n));
-    if (!out || !apart_from(a, out)) {
+    if (!call.take_out(static_cast<npy_intp>(n))) {
         return nullptr;
     }
-    const char* source = data_of(a);
-    char* target = data_of(out);
-    in_strips(static_cast<npy_intp>(n), [&](npy_intp start, int count) {
-        p->pack_increment(count, source + start * incr * static_cast<npy_intp>(p->size),
-                          static_cast<int>(incr), target + start * static_cast<npy_intp>(p->size));
+    const Precision& p = call.precision();
+    return call.run(static_cast<npy_intp>(n), [&](const char* source, char* target,
+                                                  npy_intp start, int count, npy_intp size) {
+        p.pack_increment(count, source + start * incr * size, static_cast<int>(incr),
+                         target + start * size);
     });
-    return out.release();
 }
 
 PyObject* packv(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* names) {
-    PyObject* out_given;
-    const Precision* p = nullptr;
-    if (!parse("packv", args, nargs, names, 2, true, out_given)) {
-        return nullptr;
-    }
-    Ref a = input_array("packv", args[0], p);
-    if (!a) {
-        return nullptr;
-    }
+    Call call("packv");
     Vector<npy_int64> copy;
     Vector<int> index;
-    if (!private_copy("packv", "index", args[1], false, copy) ||
-        !positions("packv", copy, PyArray_SIZE(a.array()), "a", index)) {
+    if (!call.begin(args, nargs, names, 2, true) ||
+        !private_copy("packv", "index", args[1], false, copy) ||
+        !positions("packv", copy, call.a_size(), "a", index) ||
+        !call.take_out(static_cast<npy_intp>(index.size()))) {
         return nullptr;
     }
-    const auto count = static_cast<npy_intp>(index.size());
-    // The checked copy reaches no further than a: the runtime's rule says so once more.
-    if (bridge::indexed(count, index.data()).count > PyArray_SIZE(a.array())) {
-        PyErr_SetString(PyExc_SystemError, "vm.packv: checked positions reach past a");
-        return nullptr;
-    }
-    Ref out = output_array("packv", out_given, *p, count);
-    if (!out || !apart_from(a, out)) {
-        return nullptr;
-    }
-    const char* source = data_of(a);
-    char* target = data_of(out);
-    in_strips(count, [&](npy_intp start, int strip) {
-        p->pack_indexes(strip, source, index.data() + start,
-                        target + start * static_cast<npy_intp>(p->size));
-    });
-    return out.release();
+    const Precision& p = call.precision();
+    return call.run(static_cast<npy_intp>(index.size()),
+                    [&](const char* source, char* target, npy_intp start, int count,
+                        npy_intp size) {
+                        p.pack_indexes(count, source, index.data() + start, target + start * size);
+                    });
 }
 
 PyObject* packm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* names) {
-    PyObject* out_given;
-    const Precision* p = nullptr;
-    if (!parse("packm", args, nargs, names, 2, true, out_given)) {
+    Call call("packm");
+    Vector<int> mask;
+    if (!call.begin(args, nargs, names, 2, true) ||
+        !mask_entries("packm", args[1], call.a_size(), "a", mask)) {
         return nullptr;
     }
-    Ref a = input_array("packm", args[0], p);
-    if (!a) {
+    const npy_intp size = call.a_size();
+    if (!call.take_out(static_cast<npy_intp>(bridge::masked(size, mask.data()).count))) {
         return nullptr;
     }
-    Vector<npy_int64> copy;
-    if (!private_copy("packm", "mask", args[1], true, copy)) {
-        return nullptr;
-    }
-    const npy_intp size = PyArray_SIZE(a.array());
-    if (static_cast<npy_intp>(copy.size()) != size) {
-        PyErr_Format(PyExc_ValueError, "vm.packm: mask has %zd elements, a has %zd",
-                     static_cast<npy_intp>(copy.size()), size);
-        return nullptr;
-    }
-    Vector<int> mask = mask_entries(copy);
-    const long long written = bridge::masked(size, mask.data()).count;
-    Ref out = output_array("packm", out_given, *p, static_cast<npy_intp>(written));
-    if (!out || !apart_from(a, out)) {
-        return nullptr;
-    }
-    const char* source = data_of(a);
-    char* target = data_of(out);
+    const Precision& p = call.precision();
     npy_intp done = 0;
-    in_strips(size, [&](npy_intp start, int strip) {
-        p->pack_mask(strip, source + start * static_cast<npy_intp>(p->size), mask.data() + start,
-                     target + done * static_cast<npy_intp>(p->size));
-        done += selected(mask, start, strip);
+    return call.run(size, [&](const char* source, char* target, npy_intp start, int count,
+                              npy_intp element_size) {
+        p.pack_mask(count, source + start * element_size, mask.data() + start,
+                    target + done * element_size);
+        done += bridge::masked(count, mask.data() + start).count;
     });
-    return out.release();
 }
 
 PyObject* unpacki(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* names) {
-    PyObject* unused;
+    Call call("unpacki");
     long long incr;
-    const Precision* p = nullptr;
-    if (!parse("unpacki", args, nargs, names, 3, false, unused)) {
+    if (!call.begin(args, nargs, names, 3, false) ||
+        !integer("unpacki", "incr", args[1], 1, incr) || !call.take_out(-1)) {
         return nullptr;
     }
-    Ref a = input_array("unpacki", args[0], p);
-    if (!a || !integer("unpacki", "incr", args[1], 1, incr)) {
-        return nullptr;
-    }
-    Ref out = output_array("unpacki", args[2], *p, -1);
-    if (!out) {
-        return nullptr;
-    }
-    const npy_intp count = PyArray_SIZE(a.array());
+    const npy_intp count = call.a_size();
     const bridge::Requirement reach = bridge::strided(count, incr);
-    if (reach.count > PyArray_SIZE(out.array())) {
+    if (reach.count > call.out_size()) {
         PyErr_Format(PyExc_ValueError,
                      "vm.unpacki: out has %zd elements; a's %zd at increment %lld reach %lld",
-                     PyArray_SIZE(out.array()), count, incr, reach.count);
+                     call.out_size(), count, incr, reach.count);
         return nullptr;
     }
-    if (!apart_from(a, out)) {
-        return nullptr;
-    }
-    const char* source = data_of(a);
-    char* target = data_of(out);
-    in_strips(count, [&](npy_intp start, int strip) {
-        p->unpack_increment(strip, source + start * static_cast<npy_intp>(p->size),
-                            target + start * incr * static_cast<npy_intp>(p->size),
-                            static_cast<int>(incr));
+    const Precision& p = call.precision();
+    return call.run(count, [&](const char* source, char* target, npy_intp start, int strip,
+                               npy_intp size) {
+        p.unpack_increment(strip, source + start * size, target + start * incr * size,
+                           static_cast<int>(incr));
     });
-    return out.release();
 }
 
 PyObject* unpackv(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* names) {
-    PyObject* unused;
-    const Precision* p = nullptr;
-    if (!parse("unpackv", args, nargs, names, 3, false, unused)) {
-        return nullptr;
-    }
-    Ref a = input_array("unpackv", args[0], p);
-    if (!a) {
-        return nullptr;
-    }
-    Ref out = output_array("unpackv", args[2], *p, -1);
-    if (!out) {
-        return nullptr;
-    }
+    Call call("unpackv");
     Vector<npy_int64> copy;
     Vector<int> index;
-    if (!private_copy("unpackv", "index", args[1], false, copy) ||
-        !positions("unpackv", copy, PyArray_SIZE(out.array()), "out", index)) {
+    if (!call.begin(args, nargs, names, 3, false) || !call.take_out(-1) ||
+        !private_copy("unpackv", "index", args[1], false, copy) ||
+        !positions("unpackv", copy, call.out_size(), "out", index)) {
         return nullptr;
     }
-    const npy_intp count = PyArray_SIZE(a.array());
+    const npy_intp count = call.a_size();
     if (static_cast<npy_intp>(index.size()) != count) {
         PyErr_Format(PyExc_ValueError, "vm.unpackv: index has %zd elements, a has %zd",
                      static_cast<npy_intp>(index.size()), count);
         return nullptr;
     }
-    if (bridge::indexed(count, index.data()).count > PyArray_SIZE(out.array())) {
-        PyErr_SetString(PyExc_SystemError, "vm.unpackv: checked positions reach past out");
-        return nullptr;
-    }
-    if (!apart_from(a, out)) {
-        return nullptr;
-    }
-    const char* source = data_of(a);
-    char* target = data_of(out);
-    in_strips(count, [&](npy_intp start, int strip) {
-        p->unpack_indexes(strip, source + start * static_cast<npy_intp>(p->size), target,
-                          index.data() + start);
+    const Precision& p = call.precision();
+    return call.run(count, [&](const char* source, char* target, npy_intp start, int strip,
+                               npy_intp size) {
+        p.unpack_indexes(strip, source + start * size, target, index.data() + start);
     });
-    return out.release();
 }
 
 PyObject* unpackm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* names) {
-    PyObject* unused;
-    const Precision* p = nullptr;
-    if (!parse("unpackm", args, nargs, names, 3, false, unused)) {
+    Call call("unpackm");
+    Vector<int> mask;
+    if (!call.begin(args, nargs, names, 3, false) || !call.take_out(-1) ||
+        !mask_entries("unpackm", args[1], call.out_size(), "out", mask)) {
         return nullptr;
     }
-    Ref a = input_array("unpackm", args[0], p);
-    if (!a) {
-        return nullptr;
-    }
-    Ref out = output_array("unpackm", args[2], *p, -1);
-    if (!out) {
-        return nullptr;
-    }
-    Vector<npy_int64> copy;
-    if (!private_copy("unpackm", "mask", args[1], true, copy)) {
-        return nullptr;
-    }
-    const npy_intp size = PyArray_SIZE(out.array());
-    if (static_cast<npy_intp>(copy.size()) != size) {
-        PyErr_Format(PyExc_ValueError, "vm.unpackm: mask has %zd elements, out has %zd",
-                     static_cast<npy_intp>(copy.size()), size);
-        return nullptr;
-    }
-    Vector<int> mask = mask_entries(copy);
+    const npy_intp size = call.out_size();
     const long long read = bridge::masked(size, mask.data()).count;
-    if (read != PyArray_SIZE(a.array())) {
+    if (read != call.a_size()) {
         PyErr_Format(PyExc_ValueError, "vm.unpackm: a has %zd elements, mask selects %lld",
-                     PyArray_SIZE(a.array()), read);
+                     call.a_size(), read);
         return nullptr;
     }
-    if (!apart_from(a, out)) {
-        return nullptr;
-    }
-    const char* source = data_of(a);
-    char* target = data_of(out);
+    const Precision& p = call.precision();
     npy_intp done = 0;
-    in_strips(size, [&](npy_intp start, int strip) {
-        p->unpack_mask(strip, source + done * static_cast<npy_intp>(p->size),
-                       target + start * static_cast<npy_intp>(p->size), mask.data() + start);
-        done += selected(mask, start, strip);
+    return call.run(size, [&](const char* source, char* target, npy_intp start, int strip,
+                              npy_intp element_size) {
+        p.unpack_mask(strip, source + done * element_size, target + start * element_size,
+                      mask.data() + start);
+        done += bridge::masked(strip, mask.data() + start).count;
     });
-    return out.release();
 }
 
 template <auto Function>

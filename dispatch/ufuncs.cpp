@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/reference.hpp"
 #include "dispatch/loop.hpp"
 #include "dispatch/mode_values.hpp"
 #include "dispatch/plain_allocator.hpp"
@@ -11,6 +12,8 @@
 namespace tessivec::dispatch {
 
 namespace {
+
+using common::Reference;
 
 #include "dispatch/loop_table.inc"
 
@@ -37,12 +40,11 @@ Deque<UfuncStorage> storage;
 // be set: there pickle looks the ufunc's name ("exp", "la.exp") up in the imported
 // modules, which finds the same object.
 bool name_for_pickle(PyObject* ufunc, const char* attribute, const char* value) {
-    PyObject* text = PyUnicode_FromString(value);
-    if (text == nullptr) {
+    Reference text(PyUnicode_FromString(value));
+    if (!text) {
         return false;
     }
-    const bool set = PyObject_SetAttrString(ufunc, attribute, text) == 0;
-    Py_DECREF(text);
+    const bool set = PyObject_SetAttrString(ufunc, attribute, text.get()) == 0;
     if (!set && PyErr_ExceptionMatches(PyExc_AttributeError)) {
         PyErr_Clear();
         return true;
@@ -67,19 +69,15 @@ PyObject* new_ufunc(const Operation& operation, const LoopSetting& setting,
                           loop.shape->types + loop.shape->operands);
     }
     kept.name = prefix != nullptr ? String(prefix) + "." + operation.name : String(operation.name);
-    PyObject* ufunc = PyUFunc_FromFuncAndDataAndSignature(
+    Reference ufunc(PyUFunc_FromFuncAndDataAndSignature(
         kept.functions.data(), kept.data.data(), kept.types.data(),
         static_cast<int>(operation.loop_count), inputs, outputs, operation.identity,
-        kept.name.c_str(), operation.doc, 0, nullptr);
-    if (ufunc == nullptr) {
+        kept.name.c_str(), operation.doc, 0, nullptr));
+    if (!ufunc || !name_for_pickle(ufunc.get(), "__module__", module) ||
+        !name_for_pickle(ufunc.get(), "__qualname__", kept.name.c_str())) {
         return nullptr;
     }
-    if (!name_for_pickle(ufunc, "__module__", module) ||
-        !name_for_pickle(ufunc, "__qualname__", kept.name.c_str())) {
-        Py_DECREF(ufunc);
-        return nullptr;
-    }
-    return ufunc;
+    return ufunc.release();
 }
 
 }  // namespace
@@ -98,20 +96,17 @@ PyObject* new_ufuncs(const char* accuracy, const char* module) {
             return nullptr;
         }
     }
-    PyObject* ufuncs = PyDict_New();
-    if (ufuncs == nullptr) {
+    Reference ufuncs(PyDict_New());
+    if (!ufuncs) {
         return nullptr;
     }
     for (const Operation& operation : operations) {
-        PyObject* ufunc = new_ufunc(operation, *setting, accuracy, module);
-        if (ufunc == nullptr || PyDict_SetItemString(ufuncs, operation.name, ufunc) < 0) {
-            Py_XDECREF(ufunc);
-            Py_DECREF(ufuncs);
+        Reference ufunc(new_ufunc(operation, *setting, accuracy, module));
+        if (!ufunc || PyDict_SetItemString(ufuncs.get(), operation.name, ufunc.get()) < 0) {
             return nullptr;
         }
-        Py_DECREF(ufunc);
     }
-    return ufuncs;
+    return ufuncs.release();
 }
 
 }  // namespace tessivec::dispatch

@@ -3,6 +3,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "common/reference.hpp"
 #include "module/exports_table.hpp"
 #include "module/type_context.hpp"
 #include "runtime/integer_interface.hpp"
@@ -28,18 +29,14 @@ PyMODINIT_FUNC PyInit_tessivec(void) {
         const_cast<_cffi_type_context_s*>(&type_context),
     };
 
-    PyObject* backend = PyImport_ImportModule("_cffi_backend");
-    if (backend == nullptr) {
+    tessivec::common::Reference backend(PyImport_ImportModule("_cffi_backend"));
+    if (!backend) {
         return nullptr;
     }
-    PyObject* block_address = PyLong_FromVoidPtr(registration_block);
-    if (block_address == nullptr) {
-        Py_DECREF(backend);
+    tessivec::common::Reference block_address(PyLong_FromVoidPtr(registration_block));
+    if (!block_address) {
         return nullptr;
     }
-    PyObject* module = PyObject_CallMethod(backend, "_init_cffi_1_0_external_module", "O",
-                                           block_address);
-    Py_DECREF(block_address);
-    Py_DECREF(backend);
-    return module;
+    return PyObject_CallMethod(backend.get(), "_init_cffi_1_0_external_module", "O",
+                               block_address.get());
 }

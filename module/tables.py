@@ -1,4 +1,5 @@
-"""Emits the tables of the type context and the type indexes the wrappers read."""
+"""Emits the tables of the type context and the type indexes the wrappers read; the
+globals table's entries, the bridge's wrappers, come from bridge/wrapper_table.py."""
 
 from __future__ import annotations
 
@@ -36,25 +37,6 @@ def type_table_words(table: TypeTable) -> str:
     return "\n".join(lines) + "\n"
 
 
-def wrapper(function) -> str:
-    shape = [f"Family::{function.bridge_family}"]
-    shape += [f"Role::{p.role.bridge}" for p in function.params]
-    return (f'python_wrapper<"{function.name}", &{function.runtime_symbol}, '
-            f'{", ".join(shape)}>')
-
-
-def globals_table_entries(table: TypeTable) -> str:
-    lines = [HEADER]
-    for f in table.functions:
-        kind = ("_CFFI_OP_CPYTHON_BLTN_N", "_CFFI_OP_CPYTHON_BLTN_O")[len(f.params)] \
-            if len(f.params) < 2 else "_CFFI_OP_CPYTHON_BLTN_V"
-        lines.append(
-            f"{{\"{f.name}\", reinterpret_cast<void*>(&{wrapper(f)}), "
-            f"_CFFI_OP({kind}, {table.index[f.function_type]}), "
-            f"reinterpret_cast<void*>(&DirectCall<&{f.runtime_symbol}>::call)}},")
-    return "\n".join(lines) + "\n"
-
-
 def record_tables(table: TypeTable) -> str:
     lines = [HEADER, "const _cffi_struct_union_s records_table[] = {"]
     first_field = 0
@@ -82,6 +64,5 @@ def outputs(table: TypeTable) -> dict[str, str]:
     return {
         "module/type_indexes.hpp": type_indexes(table),
         "module/type_table_words.inc": type_table_words(table),
-        "module/globals_table_entries.inc": globals_table_entries(table),
         "module/record_tables.inc": record_tables(table),
     }

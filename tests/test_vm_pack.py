@@ -112,7 +112,7 @@ def test_the_runtime_reads_a_checked_copy_of_the_index():
 
 @pytest.mark.parametrize("index", [
     np.array([2**63 + 1], np.uint64), np.array([2**32], np.int64), np.array([-2**40]),
-    np.array([3, -1], np.int8),
+    np.array([3, -1], np.int8), np.array([0, 2**63 - 1], np.int64),
 ])
 def test_positions_that_do_not_fit_are_refused_before_narrowing(index):
     with pytest.raises(ValueError, match="positions outside a"):
