@@ -4,7 +4,7 @@ record is reported as what to add where, not as a C++ error in a generated file.
 from __future__ import annotations
 
 from .families import SERVICE, Family
-from .functions import SERVICES, offered_functions
+from .functions import OFFERED_COUNT, SERVICES, offered_functions
 from .operations import OPERATIONS, Operation
 from .roles import COUNT, MODE, Role
 
@@ -126,8 +126,12 @@ def problems() -> list[str]:
     found += _unique((o.name for o in OPERATIONS), "operations", OPERATIONS_FILE)
     found += _unique((o.vm_name for o in OPERATIONS), "vm names", OPERATIONS_FILE)
     if not found:  # the offered names, in every spelling, differ
-        found += _unique((f.name for f in offered_functions()), "offered functions",
-                         OPERATIONS_FILE)
+        offered = offered_functions()
+        found += _unique((f.name for f in offered), "offered functions", OPERATIONS_FILE)
+        if len(offered) != OFFERED_COUNT:
+            found.append(f"the catalogue offers {len(offered)} functions, not OFFERED_COUNT "
+                         f"= {OFFERED_COUNT} (catalogue/functions.py): set it to "
+                         f"{len(offered)} when the change is meant")
     return sorted(set(found), key=found.index)
 
 

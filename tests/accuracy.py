@@ -54,6 +54,19 @@ BASES = sorted((f.base, f.letter) for f in MATH)
 FAMILY = {(f.base, f.letter): f.family.name for f in MATH}
 
 
+def missing_references(base: str, letter: str) -> list[str]:
+    """The tables of references.py (and of this file) that lack a base name the catalogue
+    offers in a precision: a new math function brings its own oracle."""
+    if PRECISIONS[letter].is_complex:
+        return [] if base in references.COMPLEX else ["references.COMPLEX"]
+    wanted = {"references.REAL": references.REAL}
+    if FAMILY[base, letter] != "linear_frac":
+        wanted["references.REAL_SPECIAL"] = references.REAL_SPECIAL
+    if base not in ("Powx", "LinearFrac"):
+        wanted["REAL_SAMPLES (tests/accuracy.py)"] = REAL_SAMPLES
+    return [name for name, table in wanted.items() if base not in table]
+
+
 def documented_bound(accuracy: str, letter: str) -> float:
     """The largest error the runtime documents for a mode, in ulp: about 1 in HA, 4 in
     LA; in EP only the upper half of the significand is promised."""

@@ -21,7 +21,7 @@ def runtime_exports(lib):
 
 def test_the_runtime_exports_every_offered_function_in_its_spelling(runtime_exports):
     assert [f.runtime_symbol for f in OFFERED if not runtime_exports(f.runtime_symbol)] == []
-    assert len(OFFERED) == 1044 == 3 * len(MIXED_NAMES)
+    assert len(OFFERED) == 3 * len(MIXED_NAMES)  # every function in its three spellings
 
 
 def test_every_precision_the_runtime_has_of_a_base_name_is_offered(runtime_exports):

@@ -44,3 +44,11 @@ def test_a_role_or_family_compared_with_a_string_fails_loudly():
         INPUT in ("input", "output")
     with pytest.raises(TypeError, match="compared with the string"):
         families.SERVICE in {"service"}
+
+
+def test_a_changed_number_of_functions_is_named_with_the_fix(monkeypatch):
+    monkeypatch.setattr(validation, "OFFERED_COUNT", validation.OFFERED_COUNT - 1)
+    with pytest.raises(validation.CatalogueError) as raised:
+        validation.validate()
+    assert any("OFFERED_COUNT" in problem and "catalogue/functions.py" in problem
+               for problem in raised.value.problems)
