@@ -14,11 +14,12 @@
 #include <utility>
 
 #include "bridge/call_shape.hpp"
+#include "runtime/mode_values.hpp"
 
 namespace tessivec::bridge {
 
-inline constexpr unsigned long long accuracy_field_mask = 0xF;
-inline constexpr unsigned long long largest_defined_accuracy = 0x3;
+inline constexpr unsigned long long accuracy_field_mask = runtime::mode_values::ACCURACY_MASK;
+inline constexpr unsigned long long largest_defined_accuracy = runtime::mode_values::EP;
 
 // Sets ValueError for a mode whose accuracy field the runtime does not define.
 void refuse_mode(const char* function, unsigned long long mode);

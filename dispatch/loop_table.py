@@ -6,7 +6,6 @@ off the runtime functions' declarations."""
 
 from __future__ import annotations
 
-from catalogue.mode_values import MODE_VALUES, STATUS_CODES
 from catalogue.vm_interface import vm_functions
 from runtime.declarations import HEADER
 
@@ -61,14 +60,5 @@ def ufunc_table() -> str:
     return "\n".join(lines) + "\n"
 
 
-def mode_values() -> str:
-    lines = [f"constexpr unsigned {name} = {value:#x};" for name, value in MODE_VALUES.items()]
-    lines += [f"constexpr int {name} = {value};" for name, value in STATUS_CODES.items()]
-    return "\n".join(lines) + "\n"
-
-
 def outputs() -> dict[str, str]:
-    # One file, included in two parts: MODE_VALUES_ONLY selects the named mode values.
-    text = (f"{HEADER}#ifdef MODE_VALUES_ONLY\n{mode_values()}#else\n"
-            f"{ufunc_table().removeprefix(HEADER)}#endif\n")
-    return {"dispatch/loop_table.inc": text}
+    return {"dispatch/loop_table.inc": ufunc_table()}

@@ -1,10 +1,10 @@
 // The runtime's named mode values and status codes, generated from the catalogue.
 #pragma once
 
-namespace tessivec::dispatch::mode_values {
+#include "runtime/mode_values.hpp"
 
-#define MODE_VALUES_ONLY
-#include "dispatch/loop_table.inc"
-#undef MODE_VALUES_ONLY
+namespace tessivec::dispatch {
 
-}  // namespace tessivec::dispatch::mode_values
+namespace mode_values = runtime::mode_values;
+
+}  // namespace tessivec::dispatch

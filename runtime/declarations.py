@@ -5,6 +5,7 @@ from __future__ import annotations
 
 from catalogue.c_types import Array, Pointer, Primitive, Record
 from catalogue.functions import RECORDS, VML_ERROR_CALLBACK
+from catalogue.mode_values import MODE_VALUES, STATUS_CODES
 from catalogue.type_table import TypeTable
 
 # Runtime functions the module calls besides the offered ones.
@@ -59,8 +60,19 @@ def link_stub(table: TypeTable) -> str:
     return "\n".join(lines) + "\n"
 
 
+def mode_values() -> str:
+    """The runtime's named mode values and status codes, for both extensions."""
+    lines = [HEADER, "#pragma once\n", "namespace tessivec::runtime::mode_values {\n"]
+    lines += [f"inline constexpr unsigned {name} = {value:#x};"
+              for name, value in MODE_VALUES.items()]
+    lines += [f"inline constexpr int {name} = {value};" for name, value in STATUS_CODES.items()]
+    lines.append("\n}  // namespace tessivec::runtime::mode_values")
+    return "\n".join(lines) + "\n"
+
+
 def outputs(table: TypeTable) -> dict[str, str]:
     return {
+        "runtime/mode_values.hpp": mode_values(),
         "runtime/runtime_records.hpp": runtime_records(),
         "runtime/runtime_functions.hpp": runtime_functions(table),
         "runtime/link_stub.c": link_stub(table),
