@@ -5,6 +5,8 @@
 
 #include <dlfcn.h>
 
+#include <iterator>
+
 #include "common/reference.hpp"
 #include "dispatch/pack.hpp"
 #include "dispatch/run_driver.hpp"
@@ -109,11 +111,25 @@ PyMODINIT_FUNC PyInit__dispatch(void) {
     if (!module_name) {
         return nullptr;
     }
+    // vm takes the gather and scatter functions by the names this tuple lists.
+    Reference names(PyTuple_New(std::size(pack_methods)));
+    if (!names) {
+        return nullptr;
+    }
+    Py_ssize_t position = 0;
     for (PyMethodDef& method : pack_methods) {
         Reference function(PyCFunction_NewEx(&method, nullptr, module_name.get()));
         if (!function || PyDict_SetItemString(functions, method.ml_name, function.get()) < 0) {
             return nullptr;
         }
+        PyObject* name = PyUnicode_FromString(method.ml_name);
+        if (name == nullptr) {
+            return nullptr;
+        }
+        PyTuple_SET_ITEM(names.get(), position++, name);
+    }
+    if (PyDict_SetItemString(functions, "gather_scatter", names.get()) < 0) {
+        return nullptr;
     }
     return module.release();
 }

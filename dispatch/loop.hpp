@@ -124,4 +124,10 @@ struct Operation {
         : name(name), loops_begin(loops), loop_count(N), identity(identity), doc(doc) {}
 };
 
+// A gather or scatter function's docstring, by its name in vm.
+struct PackDoc {
+    const char* name;
+    const char* doc;
+};
+
 }  // namespace tessivec::dispatch

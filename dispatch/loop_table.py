@@ -53,10 +53,10 @@ def ufunc_table() -> str:
         lines.append(f'    {{"{function.name}", {function.name}_loops, {identity},')
         lines.append(f"     {_c_string(docstring(function))}}},")
     lines.append("};\n")
-    for function in vm_functions():
-        if function.is_pack:
-            lines.append(f"constexpr const char {function.name}_doc[] = "
-                         f"{_c_string(pack_docstring(function))};")
+    lines.append("constexpr PackDoc pack_docs[] = {")
+    lines += [f'    {{"{function.name}", {_c_string(pack_docstring(function))}}},'
+              for function in vm_functions() if function.is_pack]
+    lines.append("};")
     return "\n".join(lines) + "\n"
 
 

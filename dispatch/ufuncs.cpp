@@ -114,13 +114,9 @@ PyObject* new_ufuncs(const char* accuracy, const char* module) {
 namespace tessivec::dispatch {
 
 const char* pack_doc(const char* name) {
-    const std::string_view wanted(name);
-    for (auto [known, doc] : {std::pair{"packi", packi_doc}, std::pair{"packv", packv_doc},
-                              std::pair{"packm", packm_doc}, std::pair{"unpacki", unpacki_doc},
-                              std::pair{"unpackv", unpackv_doc},
-                              std::pair{"unpackm", unpackm_doc}}) {
-        if (wanted == known) {
-            return doc;
+    for (const PackDoc& known : pack_docs) {
+        if (std::string_view(known.name) == name) {
+            return known.doc;
         }
     }
     return nullptr;

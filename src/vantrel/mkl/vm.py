@@ -17,12 +17,13 @@ from __future__ import annotations
 from types import SimpleNamespace
 
 from . import _dispatch
-from ._dispatch import packi, packm, packv, unpacki, unpackm, unpackv  # noqa: F401 (vm's own)
 from ._vm_modes import *  # noqa: F403 (the named mode values, get_mode, set_mode, mode)
 from ._vm_modes import __all__ as _mode_names
 
 _OPERATIONS = _dispatch.ufuncs(None, __name__)
 globals().update(_OPERATIONS)
+# Gather and scatter: functions of their own, not ufuncs.
+globals().update({name: getattr(_dispatch, name) for name in _dispatch.gather_scatter})
 
 
 class _Accuracy(SimpleNamespace):
@@ -40,5 +41,4 @@ la = _Accuracy("la")
 ha = _Accuracy("ha")
 ep = _Accuracy("ep")
 
-_PACK = ["packi", "packm", "packv", "unpacki", "unpackm", "unpackv"]
-__all__ = sorted([*_OPERATIONS, *_PACK]) + ["la", "ha", "ep", *_mode_names]
+__all__ = sorted([*_OPERATIONS, *_dispatch.gather_scatter]) + ["la", "ha", "ep", *_mode_names]
