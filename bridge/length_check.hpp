@@ -51,6 +51,21 @@ inline bool holds_every_entry(Py_ssize_t capacity, std::optional<long long> coun
     return count && capacity != unknown_capacity && capacity >= *count;
 }
 
+// The rule by which the runtime reaches into one array of a family.
+enum class Rule {
+    count,  // the count's number of elements
+    strided,  // elements 0, incr, ..., (n-1)*incr
+    indexed,  // up to the largest index
+    masked,  // one element per non-zero mask entry
+};
+
+struct FamilyReach {
+    Rule rule;
+    Role reached;  // the array the rule measures; the others hold the count's number
+};
+
+#include "bridge/family_reach.inc"
+
 template <Family F, Role R>
 Requirement requirement(const CallExtent& extent) {
     if constexpr (R == Role::count || R == Role::scalar || R == Role::increment ||
@@ -60,23 +75,16 @@ Requirement requirement(const CallExtent& extent) {
         if (!extent.count) {
             return {};
         }
-        long long n = *extent.count;
-        if constexpr (R == Role::indexes || R == Role::mask) {
-            return Requirement::of(n);
-        } else if constexpr (F == Family::pack_increment) {
-            return R == Role::input ? strided(n, extent.increment) : Requirement::of(n);
-        } else if constexpr (F == Family::unpack_increment) {
-            return R == Role::output ? strided(n, extent.increment) : Requirement::of(n);
-        } else if constexpr (F == Family::pack_indexes) {
-            return R == Role::input ? indexed(n, extent.selector) : Requirement::of(n);
-        } else if constexpr (F == Family::unpack_indexes) {
-            return R == Role::output ? indexed(n, extent.selector) : Requirement::of(n);
-        } else if constexpr (F == Family::pack_mask) {
-            return R == Role::output ? masked(n, extent.selector) : Requirement::of(n);
-        } else if constexpr (F == Family::unpack_mask) {
-            return R == Role::input ? masked(n, extent.selector) : Requirement::of(n);
+        const long long n = *extent.count;
+        constexpr FamilyReach reach = reach_of(F);
+        if constexpr (R != reach.reached || reach.rule == Rule::count) {
+            return Requirement::of(n);  // an index array and a mask hold n entries too
+        } else if constexpr (reach.rule == Rule::strided) {
+            return strided(n, extent.increment);
+        } else if constexpr (reach.rule == Rule::indexed) {
+            return indexed(n, extent.selector);
         } else {
-            return Requirement::of(n);
+            return masked(n, extent.selector);
         }
     }
 }

@@ -26,6 +26,28 @@ def globals_table_entries(table: TypeTable) -> str:
     return "\n".join(lines) + "\n"
 
 
+def family_reach(table: TypeTable) -> str:
+    """For each bridge family, the array its reach rule measures and the rule (what
+    length_check.hpp refuses short arrays by); every other array holds the count's
+    number of elements."""
+    rules = {}
+    for f in table.functions:
+        family = f.family
+        if family.reached is None:
+            rule = "{Rule::count, Role::count}"
+        else:
+            rule = f"{{Rule::{family.reach.name}, Role::{family.reached_role.bridge}}}"
+        if rules.setdefault(f.bridge_family, rule) != rule:
+            raise ValueError(f"bridge family {f.bridge_family} has two reach rules")
+    lines = [HEADER, "constexpr FamilyReach reach_of(Family family) {", "    switch (family) {"]
+    lines += [f"        case Family::{name}:\n            return {rule};"
+              for name, rule in sorted(rules.items())]
+    lines += ["    }", "    return {Rule::count, Role::count};", "}"]
+    return "\n".join(lines) + "\n"
+
+
 def outputs(table: TypeTable) -> dict[str, str]:
-    # Included by module/globals_table.cpp, where the globals table is defined.
-    return {"module/globals_table_entries.inc": globals_table_entries(table)}
+    # Included by module/globals_table.cpp, where the globals table is defined, and by
+    # bridge/length_check.hpp.
+    return {"module/globals_table_entries.inc": globals_table_entries(table),
+            "bridge/family_reach.inc": family_reach(table)}

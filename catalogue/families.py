@@ -50,6 +50,13 @@ class Family(Term):
     # vm's parameters where they are not the family's own (gather and scatter take an
     # index or mask where the runtime takes a count): positional, then keyword-only
     vm_parameters: tuple[tuple[VmParameter, ...], tuple[VmParameter, ...]] | None = None
+    # The array the reach rule measures, where it is not the count's number of elements
+    # (gather and scatter); every other array holds the count's number.
+    reached: str | None = None
+
+    @property
+    def reached_role(self) -> Role | None:
+        return next((role for name, role in self.parameters if name == self.reached), None)
 
     @property
     def is_elementwise(self) -> bool:
@@ -80,22 +87,24 @@ def _vm(*parameters: tuple[str, Role]) -> tuple[VmParameter, ...]:
 PACK_INCREMENT = Family("pack_increment", (("a", INPUT), ("incra", INCREMENT), ("y", OUTPUT)),
                         STRIDED, "pack_increment",
                         (_vm(("a", INPUT), ("incr", INCREMENT), ("n", COUNT)),
-                         _vm(("out", OUTPUT))))
+                         _vm(("out", OUTPUT))), reached="a")
 PACK_INDEXES = Family("pack_indexes", (("a", INPUT), ("ia", INDEXES), ("y", OUTPUT)),
                       INDEXED, "pack_indexes",
-                      (_vm(("a", INPUT), ("index", INDEXES)), _vm(("out", OUTPUT))))
+                      (_vm(("a", INPUT), ("index", INDEXES)), _vm(("out", OUTPUT))), reached="a")
 PACK_MASK = Family("pack_mask", (("a", INPUT), ("ma", MASK), ("y", OUTPUT)),
                    MASKED, "pack_mask",
-                   (_vm(("a", INPUT), ("mask", MASK)), _vm(("out", OUTPUT))))
+                   (_vm(("a", INPUT), ("mask", MASK)), _vm(("out", OUTPUT))), reached="y")
 UNPACK_INCREMENT = Family("unpack_increment", (("a", INPUT), ("y", OUTPUT), ("incry", INCREMENT)),
                           STRIDED, "unpack_increment",
-                          (_vm(("a", INPUT), ("incr", INCREMENT), ("out", OUTPUT)), ()))
+                          (_vm(("a", INPUT), ("incr", INCREMENT), ("out", OUTPUT)), ()),
+                          reached="y")
 UNPACK_INDEXES = Family("unpack_indexes", (("a", INPUT), ("y", OUTPUT), ("iy", INDEXES)),
                         INDEXED, "unpack_indexes",
-                        (_vm(("a", INPUT), ("index", INDEXES), ("out", OUTPUT)), ()))
+                        (_vm(("a", INPUT), ("index", INDEXES), ("out", OUTPUT)), ()),
+                        reached="y")
 UNPACK_MASK = Family("unpack_mask", (("a", INPUT), ("y", OUTPUT), ("my", MASK)),
                      MASKED, "unpack_mask",
-                     (_vm(("a", INPUT), ("mask", MASK), ("out", OUTPUT)), ()))
+                     (_vm(("a", INPUT), ("mask", MASK), ("out", OUTPUT)), ()), reached="a")
 
 # The service functions' own parameters are in their records; the bridge tells the
 # error callback's setter and clearer apart by the service's callback effect.

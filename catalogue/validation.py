@@ -49,6 +49,13 @@ def _family_problems(family: Family) -> list[str]:
             all(role is not family.reach.measure for _, role in family.parameters):
         problems.append(f"{where}: its reach rule {family.reach.name!r} follows from a "
                         f"{family.reach.measure.name} parameter, which it lacks")
+    measured = family.reach is not None and family.reach.measure is not None
+    if measured and (family.reached_role is None or not family.reached_role.array):
+        problems.append(f"{where}: reached= must name the array its reach rule "
+                        f"{family.reach.name!r} measures, one of its parameters")
+    if not measured and family.reached is not None:
+        problems.append(f"{where}: reached= names an array, but its reach rule measures "
+                        "none: leave it out")
     if family.is_elementwise:
         arrays = [role for _, role in family.parameters if role.array]
         if not any(role.written for role in arrays) or all(role.written for role in arrays):

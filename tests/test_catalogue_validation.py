@@ -7,6 +7,9 @@ from vantrel.mkl._catalogue.operations import OPERATIONS, Operation
 from vantrel.mkl._catalogue.roles import INPUT, OUTPUT
 
 UNREACHED = families.Family("unreached", (("a", INPUT), ("r", OUTPUT)), None, "elementwise")
+UNMEASURED = families.Family("unmeasured", (("a", INPUT), ("incra", families.INCREMENT),
+                                            ("y", OUTPUT)), families.STRIDED, "pack_increment",
+                             families.PACK_INCREMENT.vm_parameters)
 STRING_ROLES = families.Family("string_roles", (("a", "input"), ("r", OUTPUT)),
                                families.ELEMENTWISE, "elementwise")
 
@@ -26,6 +29,8 @@ STRING_ROLES = families.Family("string_roles", (("a", "input"), ("r", OUTPUT)),
     (Operation("Cube", "Cube a**3.", real=families.ONE_INPUT, identity=0),
      "only an operation of two inputs has an identity"),
     (Operation("Gather", "Gathers.", real=families.PACK_MASK), "set mode_forms=False"),
+    (Operation("Gather", "Gathers.", real=UNMEASURED, mode_forms=False),
+     "reached= must name the array its reach rule 'strided' measures"),
 ])
 def test_a_record_that_does_not_fit_is_named_with_the_fix(monkeypatch, record, expected):
     monkeypatch.setattr(validation, "OPERATIONS", OPERATIONS + (record,))
