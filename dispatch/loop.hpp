@@ -1,8 +1,9 @@
-// The inner loop NumPy calls for one precision of one operation. Everything it needs
-// (which operands are arrays, scalars or outputs, and their element types) is read off
-// the declaration of the runtime function's m form: the count first, the mode last,
-// read-only pointers for array inputs, values for scalar inputs, writable pointers for
-// outputs, in the order the ufunc takes its operands.
+// The inner loop NumPy calls for one precision of one operation. Which operands are
+// arrays, scalars or outputs the generated loop table says, from the catalogue's roles;
+// their element types are read off the declaration of the runtime function's m form
+// (the count first, the mode last, read-only pointers for array inputs, values for
+// scalar inputs, writable pointers for outputs, in the order the ufunc takes its
+// operands), which must agree with the roles.
 #pragma once
 
 #include <cstddef>
@@ -29,8 +30,10 @@ struct TypeNumber<runtime::MKL_Complex8> : std::integral_constant<char, NPY_CFLO
 template <>
 struct TypeNumber<runtime::MKL_Complex16> : std::integral_constant<char, NPY_CDOUBLE> {};
 
+// The kind the declaration gives a parameter, which must be the one the catalogue's role
+// gives it.
 template <class Parameter>
-constexpr OperandKind kind_of() {
+constexpr OperandKind declared_kind() {
     if constexpr (!std::is_pointer_v<Parameter>) {
         return OperandKind::scalar;
     } else if constexpr (std::is_const_v<std::remove_pointer_t<Parameter>>) {
@@ -79,26 +82,29 @@ void call_runtime(int count, void* const* operands, long long mode) {
     invoke_runtime<Runtime>(count, operands, mode, typename RuntimeOperands<Runtime>::indexes{});
 }
 
-template <auto Runtime, std::size_t... I>
+template <auto Runtime, OperandKind... Kinds, std::size_t... I>
 constexpr Shape shape_of(std::index_sequence<I...>) {
     using Operands = RuntimeOperands<Runtime>;
+    static_assert(sizeof...(Kinds) == sizeof...(I), "one kind per operand");
+    static_assert(((Kinds == declared_kind<typename Operands::template operand<I>>()) && ...),
+                  "the declaration agrees with the catalogue's roles");
     Shape shape{};
     shape.operands = sizeof...(I);
-    ((shape.kinds[I] = kind_of<typename Operands::template operand<I>>()), ...);
+    ((shape.kinds[I] = Kinds), ...);
     ((shape.sizes[I] = sizeof(ElementOf<typename Operands::template operand<I>>)), ...);
     ((shape.types[I] = TypeNumber<ElementOf<typename Operands::template operand<I>>>::value),
      ...);
     return shape;
 }
 
-template <auto Runtime>
-inline constexpr Shape shape_of_runtime = shape_of<Runtime>(
+template <auto Runtime, OperandKind... Kinds>
+inline constexpr Shape shape_of_runtime = shape_of<Runtime, Kinds...>(
     typename RuntimeOperands<Runtime>::indexes{});
 
-template <auto Runtime>
+template <auto Runtime, OperandKind... Kinds>
 void inner_loop(char** args, const npy_intp* dimensions, const npy_intp* steps, void* data) {
-    run(shape_of_runtime<Runtime>, &call_runtime<Runtime>, args, dimensions[0], steps,
-        *static_cast<const LoopSetting*>(data));
+    run(shape_of_runtime<Runtime, Kinds...>, &call_runtime<Runtime>, args, dimensions[0],
+        steps, *static_cast<const LoopSetting*>(data));
 }
 
 // One loop of a ufunc: NumPy's loop function and the operands' types.
@@ -107,9 +113,10 @@ struct Loop {
     const Shape* shape;
 };
 
-template <auto Runtime>
+// A loop of the m form `Runtime`, whose operands (in the ufunc's order) are of `Kinds`.
+template <auto Runtime, OperandKind... Kinds>
 constexpr Loop loop() {
-    return Loop{&inner_loop<Runtime>, &shape_of_runtime<Runtime>};
+    return Loop{&inner_loop<Runtime, Kinds...>, &shape_of_runtime<Runtime, Kinds...>};
 }
 
 struct Operation {

@@ -1,8 +1,9 @@
 """Emits the table the extension builds vm's ufuncs from: for every math operation its
-name, docstring, identity and the m form of the runtime function of each precision, in
-the order s, d, c, z (NumPy picks the first loop the inputs cast to safely). Everything
-else (how many inputs, scalars and outputs, their NumPy types) dispatch/loop.hpp reads
-off the runtime functions' declarations."""
+name, docstring, identity, the kind of each operand (array input, scalar input or
+output, from the catalogue's roles) and the m form of the runtime function of each
+precision, in the order s, d, c, z (NumPy picks the first loop the inputs cast to
+safely). The operands' element types dispatch/loop.hpp reads off the runtime
+functions' declarations, and checks their kinds against them."""
 
 from __future__ import annotations
 
@@ -40,12 +41,25 @@ def pack_docstring(function) -> str:
     return "\n".join(lines)
 
 
+def operand_roles(function):
+    """The roles of a ufunc's operands, in its order: the family's parameters between
+    the count and the mode (every precision's family gives the same kinds)."""
+    family = function.operation.real or function.operation.complex
+    return [role for _, role in family.parameters]
+
+
+def operand_kind(role) -> str:
+    return "output" if role.written else "array" if role.array else "scalar"
+
+
 def ufunc_table() -> str:
     lines = [HEADER]
     operations = [f for f in vm_functions() if not f.is_pack]
     for function in operations:
         lines.append(f"constexpr Loop {function.name}_loops[] = {{")
-        lines += [f"    loop<&runtime::{loop.mode_runtime_name}>()," for loop in function.loops]
+        kinds = ", ".join(f"OperandKind::{operand_kind(role)}" for role in operand_roles(function))
+        lines += [f"    loop<&runtime::{loop.mode_runtime_name}, {kinds}>(),"
+                  for loop in function.loops]
         lines.append("};")
     lines.append("\nconstexpr Operation operations[] = {")
     for function in operations:
