@@ -243,7 +243,8 @@ def test_integers_pass_unchanged_and_out_of_range_values_are_refused(recorder, f
         kind = c_type_name(base_type(parameter))
         low, high = INTEGER_RANGES[kind]
         for value in INTEGER_EDGES[kind]:
-            arguments = [bare_pointer(a) for a in cdata_arguments(function)[1]]
+            owners = cdata_arguments(function)[1]  # a cast does not keep its array alive
+            arguments = [bare_pointer(a) for a in owners]
             arguments[i] = [value] if is_pointer_parameter(parameter) else value
             _, exception, calls = recorder.record(getattr(lib, function.name), *arguments)
             case = (parameter.name, value, exception)
