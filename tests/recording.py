@@ -125,8 +125,10 @@ def run_recorded(library: Path, test_module: Path, timeout: float = 600):
     environment["LD_PRELOAD"] = " ".join(filter(None, [environment.get("LD_PRELOAD"),
                                                       str(library)]))
     environment[LIBRARY_VARIABLE] = str(library)
+    # Python-level capture only: what a sanitizer or the C runtime writes to fd 2 before
+    # the process dies must reach the report, not a capture file that dies with it.
     command = [sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", "--no-header",
-               "--tb=short", "-rfE", str(test_module)]
+               "--tb=short", "-rfE", "--capture=sys", str(test_module)]
     return subprocess.run(command, env=environment, capture_output=True, text=True,
                           timeout=timeout)
 
