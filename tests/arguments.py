@@ -1,8 +1,26 @@
 """Valid arguments for any offered function, built from its parameter roles."""
 
 from vantrel.mkl._catalogue.functions import PRECISIONS
+from vantrel.mkl._catalogue.mode_values import MODE_VALUES
 
-HIGH_ACCURACY = 0x2  # the runtime's mode value for high accuracy
+HIGH_ACCURACY = MODE_VALUES["HA"]
+
+
+class Spy:
+    """A number that counts how often a conversion asks for its value."""
+
+    def __init__(self):
+        self.conversions = 0
+
+    def __float__(self):
+        self.conversions += 1
+        return 1.0
+
+    def __index__(self):
+        self.conversions += 1
+        return 1
+
+    __int__ = __index__  # the backend's integer conversions ask for __int__
 
 
 def element_values(type_name: str, n: int, shift: float = 0.0):

@@ -18,6 +18,7 @@ from vantrel.mkl._catalogue.c_types import Record
 from vantrel.mkl._catalogue.functions import VML_ERROR_CALLBACK
 from vantrel.mkl.tessivec import ffi, lib
 
+from arguments import Spy
 from conftest import OFFERED, ONE_PER_SHAPE
 from recording import (
     ARRAY_ELEMENTS_RECORDED,
@@ -62,23 +63,6 @@ def shapes_with(predicate):
 @ffi.callback("VMLErrorCallBack")
 def error_callback(context):
     return 0
-
-
-class Spy:
-    """A number that counts how often a conversion asks for its value."""
-
-    def __init__(self):
-        self.conversions = 0
-
-    def __int__(self):
-        self.conversions += 1
-        return 1
-
-    __index__ = __int__
-
-    def __float__(self):
-        self.conversions += 1
-        return 1.0
 
 
 class Refused:
