@@ -1,8 +1,9 @@
 """What the runtime does on this machine, printed rather than judged: the code path it
 took, the largest error of every math function in each accuracy mode, whether the modes
-give different bits, and the special values that come out other than C99 says.
+give different bits, the special values that come out other than C99 says, and which
+of the runtime's strided forms give other bits than its contiguous ones.
 
-    python tests/characterize.py [ulp] [modes] [special]    (all three by default)
+    python tests/characterize.py [ulp] [modes] [special] [strided]    (all by default)
 
 The test suite asserts only what holds on every code path; this run shows what one path
 does, for comparison across processors or under MKL_ENABLE_INSTRUCTIONS / MKL_CBWR.
@@ -10,12 +11,23 @@ does, for comparison across processors or under MKL_ENABLE_INSTRUCTIONS / MKL_CB
 
 from __future__ import annotations
 
+import ctypes
 import sys
 
 import numpy as np
 
 import accuracy
-from accuracy import ACCURACIES, BASES, ERRMODE_IGNORE, FAMILY, FORMATS, call, name_of
+from accuracy import (
+    ACCURACIES,
+    BASES,
+    ERRMODE_IGNORE,
+    FAMILY,
+    FORMATS,
+    FUNCTIONS,
+    PRECISIONS,
+    call,
+    name_of,
+)
 from code_path import cpu_model, kernel_libraries, selection
 from references import ZERO_SIGN_OPEN
 
@@ -85,8 +97,70 @@ def print_special_values(ffi, lib):
     print(f"{shown} special results differ from C99")
 
 
+STRIDE = 2  # elements between the ones the strided form reads and writes
+
+
+def call_strided(runtime, name: str, inputs, scalars, mode):
+    """The m form's strided twin (vmdExpI: an increment after each array) on the inputs
+    spread STRIDE apart; returns the outputs, gathered back."""
+    function = FUNCTIONS[name]
+    precision = PRECISIONS[function.letter]
+    n = len(inputs[0])
+    real = ctypes.c_float if precision.real.spelling == "float" else ctypes.c_double
+    given_inputs, given_scalars = iter(inputs), iter(scalars)
+    arguments, outputs, kept = [], [], []
+    for parameter in function.params:
+        role = parameter.role.name
+        if role == "count":
+            arguments.append(ctypes.c_int(n))
+        elif role in ("input", "real_input", "output", "real_output"):
+            if role.endswith("input"):
+                array = np.repeat(np.ascontiguousarray(next(given_inputs)), STRIDE)
+            else:
+                array = np.full(n * STRIDE, np.nan, dtype=precision.numpy_dtype if
+                                role == "output" else FORMATS[function.letter].dtype)
+                outputs.append(array)
+            kept.append(array)
+            arguments += [ctypes.c_void_p(array.ctypes.data), ctypes.c_int(STRIDE)]
+        elif role == "scalar":
+            value = next(given_scalars)
+            if precision.is_complex:  # a record by value, not an array (a pointer)
+                record = type("Complex", (ctypes.Structure,), {
+                    "_fields_": [("real", real), ("imag", real)]})
+                arguments.append(record(value.real, value.imag))
+            else:
+                arguments.append(real(value))
+        elif role == "mode":
+            arguments.append(ctypes.c_longlong(mode))
+    getattr(runtime, name + "I")(*arguments)
+    return [output[::STRIDE] for output in outputs]
+
+
+def print_strided_differences(ffi, lib):
+    """Which m forms, in which accuracy, give other bits through their strided twin than
+    on contiguous arrays (vm copies strided operands rather than differ by layout)."""
+    runtime = ctypes.CDLL("libmkl_rt.so.3")  # the library already loaded, by its soname
+    differing = []
+    for base, letter in by_family():
+        name = name_of(base, letter, True)
+        if not hasattr(runtime, name + "I"):
+            continue
+        for mode, value in ACCURACIES.items():
+            for batch in accuracy.batches(base, letter):
+                contiguous = call(ffi, lib, name, batch.inputs, batch.scalars,
+                                  value | ERRMODE_IGNORE)
+                strided = call_strided(runtime, name, batch.inputs, batch.scalars,
+                                       value | ERRMODE_IGNORE)
+                if any(a.tobytes() != np.ascontiguousarray(b).tobytes()
+                       for a, b in zip(contiguous, strided)):
+                    differing.append(f"{name}:{mode}")
+                    break
+    print(f"strided forms (increment {STRIDE}) with other bits than the contiguous "
+          f"({len(differing)}): {' '.join(differing)}")
+
+
 SECTIONS = {"ulp": print_ulp_table, "modes": print_mode_differences,
-            "special": print_special_values}
+            "special": print_special_values, "strided": print_strided_differences}
 
 
 def main(names):
