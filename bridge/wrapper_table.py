@@ -7,6 +7,7 @@ from __future__ import annotations
 from catalogue.type_table import TypeTable
 from runtime.declarations import HEADER
 
+
 def wrapper(function) -> str:
     shape = [f"Family::{function.bridge_family}"]
     shape += [f"Role::{p.role.bridge}" for p in function.params]

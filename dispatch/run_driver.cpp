@@ -261,23 +261,25 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
             }
         }
         call(static_cast<int>(run), operands, session.mode());
+        // A domain error leaves a NaN, a singularity or overflow an infinity. A quiet run
+        // reports nothing, so only its results tell whether it met one; where the last
+        // condition a status reports was underflow and every result is finite, it was
+        // the only kind. Otherwise the run is computed again to find every condition.
+        bool again;
         if (session.quiet()) {
-            if (!all_finite(shape, operands, run)) {
-                session.start_collecting();
-                call(static_cast<int>(run), operands, session.mode());
-                session.take_status();
+            again = !all_finite(shape, operands, run);
+        } else {
+            const int status = session.take_status();
+            if (status != 0) {
+                session.note(status);
             }
-        } else if (const int status = session.take_status(); status != 0) {
-            session.note(status);
-            // A domain error leaves a NaN, a singularity or overflow an infinity: where
-            // the last condition was underflow and every result is finite, it was the
-            // only kind, and the run need not be computed again to find others.
-            if (status != mode_values::STATUS_UNDERFLOW ||
-                !all_finite(shape, operands, run)) {
-                session.start_collecting();
-                call(static_cast<int>(run), operands, session.mode());
-                session.take_status();
-            }
+            again = status != 0 && (status != mode_values::STATUS_UNDERFLOW ||
+                                    !all_finite(shape, operands, run));
+        }
+        if (again) {
+            session.start_collecting();
+            call(static_cast<int>(run), operands, session.mode());
+            session.take_status();
         }
         for (std::size_t k = 0; k < shape.operands; ++k) {
             if (passing[k] == Passing::scattered) {

@@ -98,6 +98,10 @@ def print_special_values(ffi, lib):
 
 
 STRIDE = 2  # elements between the ones the strided form reads and writes
+# The runtime's complex records, by value, by their parts' type.
+COMPLEX_RECORDS = {real: type(f"Complex_{real.__name__}", (ctypes.Structure,),
+                              {"_fields_": [("real", real), ("imag", real)]})
+                   for real in (ctypes.c_float, ctypes.c_double)}
 
 
 def call_strided(runtime, name: str, inputs, scalars, mode):
@@ -125,9 +129,7 @@ def call_strided(runtime, name: str, inputs, scalars, mode):
         elif role == "scalar":
             value = next(given_scalars)
             if precision.is_complex:  # a record by value, not an array (a pointer)
-                record = type("Complex", (ctypes.Structure,), {
-                    "_fields_": [("real", real), ("imag", real)]})
-                arguments.append(record(value.real, value.imag))
+                arguments.append(COMPLEX_RECORDS[real](value.real, value.imag))
             else:
                 arguments.append(real(value))
         elif role == "mode":
