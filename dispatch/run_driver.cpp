@@ -113,28 +113,36 @@ bool in_place(const Shape& shape, char** args, const npy_intp* steps) {
     return false;
 }
 
+enum class Accepted : unsigned char { finite, normal };
+
 template <class Real>
-bool finite_values(const void* data, npy_intp count) {
+bool accepted_values(const void* data, npy_intp count, Accepted accepted) {
     const auto* values = static_cast<const Real*>(data);
-    bool finite = true;
-    for (npy_intp i = 0; i < count; ++i) {
-        finite &= std::isfinite(values[i]);
+    bool all = true;
+    if (accepted == Accepted::normal) {
+        for (npy_intp i = 0; i < count; ++i) {
+            all &= std::isnormal(values[i]);
+        }
+    } else {
+        for (npy_intp i = 0; i < count; ++i) {
+            all &= std::isfinite(values[i]);
+        }
     }
-    return finite;
+    return all;
 }
 
-// Whether every output of the run holds finite values only.
-bool all_finite(const Shape& shape, void* const* operands, npy_intp count) {
+// Whether every output of the run holds values of the accepted kind only.
+bool all_outputs(const Shape& shape, void* const* operands, npy_intp count, Accepted accepted) {
     for (std::size_t k = 0; k < shape.operands; ++k) {
         if (shape.kinds[k] != OperandKind::output) {
             continue;
         }
         const char type = shape.types[k];
         const npy_intp parts = type == NPY_CFLOAT || type == NPY_CDOUBLE ? 2 : 1;
-        const bool finite = type == NPY_FLOAT || type == NPY_CFLOAT
-                                ? finite_values<float>(operands[k], count * parts)
-                                : finite_values<double>(operands[k], count * parts);
-        if (!finite) {
+        const bool all = type == NPY_FLOAT || type == NPY_CFLOAT
+                             ? accepted_values<float>(operands[k], count * parts, accepted)
+                             : accepted_values<double>(operands[k], count * parts, accepted);
+        if (!all) {
             return false;
         }
     }
@@ -261,20 +269,23 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
             }
         }
         call(static_cast<int>(run), operands, session.mode());
-        // A domain error leaves a NaN, a singularity or overflow an infinity. A quiet run
-        // reports nothing, so only its results tell whether it met one; where the last
-        // condition a status reports was underflow and every result is finite, it was
-        // the only kind. Otherwise the run is computed again to find every condition.
+        // A domain error leaves a NaN, a singularity or overflow an infinity, underflow a
+        // subnormal or a zero. A quiet or screened run reports nothing, so only its
+        // results tell whether it met a condition; where the last condition a status
+        // reports was underflow and every result is finite, it was the only kind.
+        // Otherwise the run is computed again to find every condition.
         bool again;
-        if (session.quiet()) {
-            again = !all_finite(shape, operands, run);
+        if (session.screened()) {
+            again = !all_outputs(shape, operands, run, Accepted::normal);
+        } else if (session.quiet()) {
+            again = !all_outputs(shape, operands, run, Accepted::finite);
         } else {
             const int status = session.take_status();
             if (status != 0) {
                 session.note(status);
             }
             again = status != 0 && (status != mode_values::STATUS_UNDERFLOW ||
-                                    !all_finite(shape, operands, run));
+                                    !all_outputs(shape, operands, run, Accepted::finite));
         }
         if (again) {
             session.start_collecting();

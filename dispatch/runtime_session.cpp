@@ -4,6 +4,7 @@
 
 #include <cfenv>
 
+#include "dispatch/condition_flags.hpp"
 #include "dispatch/mode_values.hpp"
 #include "runtime/runtime_functions.hpp"
 
@@ -39,7 +40,7 @@ int collect_condition(runtime::DefVmlErrorContext* context) {
 
 // The floating-point status flag NumPy reads each condition from, in status-code order:
 // domain as invalid, singularity as divide, overflow, underflow.
-constexpr int condition_flags[] = {FE_INVALID, FE_DIVBYZERO, FE_OVERFLOW, FE_UNDERFLOW};
+constexpr int flag_of_condition[] = {FE_INVALID, FE_DIVBYZERO, FE_OVERFLOW, FE_UNDERFLOW};
 
 using LocalThreadCount = int (*)(int);
 
@@ -69,14 +70,17 @@ bool has_local_thread_count() { return set_local_thread_count != nullptr; }
 RuntimeSession::RuntimeSession(const LoopSetting& setting, npy_intp count, bool repeatable)
     : accuracy_(setting.accuracy),
       mode_(static_cast<long long>(setting.accuracy | ERRMODE_IGNORE)),
-      prior_status_(runtime::vmlGetErrStatus()),
-      flags_(std::fetestexcept(FE_ALL_EXCEPT)),
-      repeatable_(repeatable),
-      expects_underflow_(thread_record.last_call_met_underflow) {
-    thread_record.seen_conditions = 0;
-    if (prior_status_ != STATUS_OK) {
-        runtime::vmlClearErrStatus();
+      flags_(raised_condition_flags()),
+      repeatable_(repeatable) {
+    ThreadRecord& record = thread_record;
+    record.seen_conditions = 0;
+    expects_underflow_ = record.last_call_met_underflow;
+    if (repeatable && count < screened_below) {
+        mode_ = static_cast<long long>(accuracy_ | ERRMODE_NOERR);
+        screened_ = true;
+        return;
     }
+    keep_prior_status();
     if (count >= threads_possible_from && count < one_thread_below &&
         set_local_thread_count != nullptr) {
         threads_ = set_local_thread_count(1);
@@ -87,10 +91,21 @@ RuntimeSession::RuntimeSession(const LoopSetting& setting, npy_intp count, bool 
     }
 }
 
+// The status a run leaves is read as the run's own: whatever the thread's status was
+// before is kept aside, and put back when the call ends.
+void RuntimeSession::keep_prior_status() {
+    if (status_kept_) {
+        return;
+    }
+    prior_status_ = runtime::vmlClearErrStatus();
+    status_kept_ = true;
+}
+
 void RuntimeSession::start_collecting() {
     if (collecting_) {
         return;
     }
+    keep_prior_status();
     thread_mode_ = runtime::vmlGetMode();
     callback_ = runtime::vmlGetErrorCallBack();
     runtime::vmlSetErrorCallBack(&collect_condition);
@@ -103,6 +118,7 @@ void RuntimeSession::start_collecting() {
     mode_ = static_cast<long long>(accuracy_ | ERRMODE_CALLBACK);
     collecting_ = true;
     quiet_ = false;
+    screened_ = false;
 }
 
 int RuntimeSession::take_status() {
@@ -140,19 +156,19 @@ RuntimeSession::~RuntimeSession() {
             runtime::vmlSetMode(thread_mode_);
         }
     }
-    if (prior_status_ != STATUS_OK) {
+    if (status_kept_ && prior_status_ != STATUS_OK) {
         runtime::vmlSetErrStatus(prior_status_);
     }
     // Flags the runtime's own arithmetic raised go; the conditions it reported are
     // raised for NumPy, which handles them as numpy.errstate says.
-    const int raised = std::fetestexcept(FE_ALL_EXCEPT) & ~flags_;
+    const int raised = raised_condition_flags() & ~flags_;
     if (raised != 0) {
         std::feclearexcept(raised);
     }
     int reported = 0;
     for (unsigned i = 0; i < 4; ++i) {
         if (seen & (1u << i)) {
-            reported |= condition_flags[i];
+            reported |= flag_of_condition[i];
         }
     }
     if (reported != 0) {

@@ -15,6 +15,12 @@
 // leaves a NaN or an infinity (what every other condition leaves) is computed again to
 // find its conditions. A thread whose last call met underflow expects it again: the
 // driver then computes a short first run to find out soon.
+//
+// A short call, where the status and its upkeep would cost as much as the computing,
+// goes "screened" from the start: with NOERR, the status untouched, and every result
+// looked at. Every condition leaves a result that is not a normal number (a NaN, an
+// infinity, a subnormal or a zero), so a run whose results are all normal met none; any
+// other run is computed again with the callback.
 #pragma once
 
 #include "dispatch/run_driver.hpp"
@@ -35,6 +41,9 @@ public:
     bool collecting() const { return collecting_; }
     // Whether runs go with NOERR, their results to be checked for NaNs and infinities.
     bool quiet() const { return quiet_; }
+    // Whether runs go with NOERR, their results to be checked for any value that is not a
+    // normal number.
+    bool screened() const { return screened_; }
     // Whether this thread's last inner-loop call met underflow.
     bool expects_underflow() const { return expects_underflow_; }
     // After each runtime call: the condition the thread's status reports for the run
@@ -48,13 +57,17 @@ public:
     void start_collecting();
 
 private:
+    void keep_prior_status();
+
     unsigned accuracy_;
     long long mode_;
-    int prior_status_;
+    int prior_status_ = 0;
     int flags_;
     bool repeatable_;
+    bool status_kept_ = false;
     bool collecting_ = false;
     bool quiet_ = false;
+    bool screened_ = false;
     bool expects_underflow_;
     unsigned thread_mode_ = 0;  // while collecting: the mode to return to
     runtime::VMLErrorCallBack callback_ = nullptr;  // while collecting: the one to restore
@@ -67,6 +80,9 @@ private:
 // cost more to start than they save.
 inline constexpr npy_intp threads_possible_from = 64;
 inline constexpr npy_intp one_thread_below = npy_intp{1} << 15;
+
+// Calls of fewer elements go screened.
+inline constexpr npy_intp screened_below = 32;
 
 // The first run of a call on a thread that expects underflow, from this many elements
 // on: short, so that the slow condition handling costs little before the call goes quiet.

@@ -166,6 +166,28 @@ def test_conditions_met_on_the_runtimes_other_threads_are_reported(positions):
                 vm.ln(*arguments)
 
 
+# Results that are zeros, subnormals, NaNs or infinities without any condition: a short
+# call, whose results alone tell whether it met one, must see that it met none.
+NO_CONDITION = {
+    "zero": lambda x: vm.sin(x * 0.0),
+    "floor to zero": lambda x: vm.floor(x * 0.25),
+    "subnormal": lambda x: vm.abs(x * -1e-310),
+    "nan in": lambda x: vm.exp(x * np.nan),
+    "infinity in": lambda x: vm.sqrt(x * np.inf),
+    "zero product": lambda x: vm.mul(x, 0.0),
+}
+
+
+@pytest.mark.parametrize("count", [1, 5, 1000])
+@pytest.mark.parametrize("call", NO_CONDITION.values(), ids=list(NO_CONDITION))
+def test_results_that_are_not_normal_numbers_report_no_condition(call, count):
+    x = np.ones(count)
+    with np.errstate(all="ignore"):
+        expected = call(x)
+    with np.errstate(all="raise"):
+        assert call(x).tobytes() == expected.tobytes()
+
+
 def test_results_with_conditions_are_the_runtimes(ffi, lib):
     x = np.array([-1.0, 0.0, 2.0, -3.0, 1e-300, 4.0] * 5)
     expected = np.empty_like(x)
