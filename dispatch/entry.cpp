@@ -60,6 +60,8 @@ PyObject* one_thread_limit(PyObject*, PyObject*) {
     return PyLong_FromSsize_t(one_thread_below);
 }
 
+PyObject* shared_calls(PyObject*, PyObject*) { return PyLong_FromLong(calls_shared()); }
+
 template <auto Function>
 PyCFunction fastcall() {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
@@ -78,6 +80,8 @@ PyMethodDef methods[] = {
     {"one_thread_below", &one_thread_limit, METH_NOARGS,
      "Calls on fewer elements than this run on the calling thread only; None when the "
      "runtime offers no per-thread thread count."},
+    {"calls_shared", &shared_calls, METH_NOARGS,
+     "How many strided or broadcast calls have been shared among the runtime's threads."},
     {nullptr, nullptr, 0, nullptr},
 };
 

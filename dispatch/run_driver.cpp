@@ -1,6 +1,7 @@
 #include "dispatch/run_driver.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -8,6 +9,8 @@
 #include "dispatch/mode_values.hpp"
 #include "dispatch/plain_allocator.hpp"
 #include "dispatch/runtime_session.hpp"
+#include "dispatch/runtime_team.hpp"
+#include "runtime/runtime_functions.hpp"
 
 namespace tessivec::dispatch {
 
@@ -167,64 +170,54 @@ npy_intp constant_run(const Shape& shape, char** args, const npy_intp* steps, np
     return run;
 }
 
-}  // namespace
-
-npy_intp run_limit() { return configured_run_limit; }
-
-void set_run_limit(npy_intp elements) {
-    configured_run_limit = std::clamp<npy_intp>(elements, 1, largest_run);
-}
-
-void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
-         const npy_intp* steps, const LoopSetting& setting) {
-    if (count <= 0) {
-        return;
-    }
-    void* operands[max_operands];
-    if (sequential(shape, args, count, steps)) {
-        RuntimeSession session(setting, count, false);
-        for (npy_intp i = 0; i < count; ++i) {
-            for (std::size_t k = 0; k < shape.operands; ++k) {
-                operands[k] = args[k] + i * steps[k];
-            }
-            call(1, operands, session.mode());
-            session.take_status();
-        }
-        return;
-    }
-    RuntimeSession session(setting, count, !in_place(shape, args, steps));
+// How each operand of a call reaches the runtime.
+struct Plan {
     Passing passing[max_operands] = {};
-    bool buffered = false, varying_scalars = false;
+    bool buffered = false;
+    bool varying_scalars = false;
+};
+
+Plan plan_of(const Shape& shape, npy_intp count, const npy_intp* steps) {
+    Plan plan;
     for (std::size_t k = 0; k < shape.operands; ++k) {
         const npy_intp step = steps[k];
         const bool contiguous = step == static_cast<npy_intp>(shape.sizes[k]) || count == 1;
+        Passing& passing = plan.passing[k];
         switch (shape.kinds[k]) {
             case OperandKind::scalar:
-                passing[k] = Passing::value;
-                varying_scalars |= step != 0 && count > 1;
+                passing = Passing::value;
+                plan.varying_scalars |= step != 0 && count > 1;
                 break;
             case OperandKind::array:
-                passing[k] = contiguous ? Passing::direct
-                             : step == 0 ? Passing::repeated
-                                         : Passing::gathered;
+                passing = contiguous ? Passing::direct
+                          : step == 0 ? Passing::repeated
+                                      : Passing::gathered;
                 break;
             case OperandKind::output:
-                passing[k] = contiguous ? Passing::direct : Passing::scattered;
+                passing = contiguous ? Passing::direct : Passing::scattered;
                 break;
         }
-        buffered |= passing[k] == Passing::repeated || passing[k] == Passing::gathered ||
-                    passing[k] == Passing::scattered;
+        plan.buffered |= passing == Passing::repeated || passing == Passing::gathered ||
+                         passing == Passing::scattered;
     }
+    return plan;
+}
+
+// Computes elements `begin` to `end` of the call, run by run, on the calling thread.
+void compute(const Shape& shape, RuntimeCall call, char** args, npy_intp begin, npy_intp end,
+             const npy_intp* steps, const Plan& plan, RuntimeSession& session) {
+    const npy_intp count = end - begin;
+    void* operands[max_operands];
     npy_intp limit = configured_run_limit;
     std::byte* buffers[max_operands] = {};
-    if (buffered) {
+    if (plan.buffered) {
         limit = std::min(limit, buffer_elements);
         const npy_intp filled = std::min(count, limit);
         std::size_t offset = 0;
         std::size_t offsets[max_operands] = {};
         for (std::size_t k = 0; k < shape.operands; ++k) {
-            if (passing[k] == Passing::repeated || passing[k] == Passing::gathered ||
-                passing[k] == Passing::scattered) {
+            if (plan.passing[k] == Passing::repeated || plan.passing[k] == Passing::gathered ||
+                plan.passing[k] == Passing::scattered) {
                 offsets[k] = offset;
                 offset += static_cast<std::size_t>(filled) * shape.sizes[k];
                 offset = (offset + 63) & ~std::size_t{63};
@@ -233,7 +226,7 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
         std::byte* storage = thread_buffer(offset);
         for (std::size_t k = 0; k < shape.operands; ++k) {
             buffers[k] = storage + offsets[k];
-            if (passing[k] == Passing::repeated) {
+            if (plan.passing[k] == Passing::repeated) {
                 const auto size = static_cast<npy_intp>(shape.sizes[k]);
                 copy_strided(buffers[k], size, args[k], 0, filled, shape.sizes[k]);
             }
@@ -245,15 +238,15 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
     if (session.expects_underflow() && count >= probe_from && !session.collecting()) {
         first_run = std::min(limit, underflow_probe);
     }
-    for (npy_intp done = 0; done < count;) {
-        npy_intp run = std::min(count - done, done == 0 ? first_run : limit);
-        if (varying_scalars) {
+    for (npy_intp done = begin; done < end;) {
+        npy_intp run = std::min(end - done, done == begin ? first_run : limit);
+        if (plan.varying_scalars) {
             run = constant_run(shape, args, steps, done, run);
         }
         for (std::size_t k = 0; k < shape.operands; ++k) {
             char* start = args[k] + done * steps[k];
             const auto size = static_cast<npy_intp>(shape.sizes[k]);
-            switch (passing[k]) {
+            switch (plan.passing[k]) {
                 case Passing::direct:
                 case Passing::value:
                     operands[k] = start;
@@ -293,7 +286,7 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
             session.take_status();
         }
         for (std::size_t k = 0; k < shape.operands; ++k) {
-            if (passing[k] == Passing::scattered) {
+            if (plan.passing[k] == Passing::scattered) {
                 copy_strided(reinterpret_cast<std::byte*>(args[k] + done * steps[k]), steps[k],
                              reinterpret_cast<const char*>(buffers[k]),
                              static_cast<npy_intp>(shape.sizes[k]), run, shape.sizes[k]);
@@ -301,6 +294,121 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
         }
         done += run;
     }
+}
+
+std::atomic<long> shared_calls{0};
+
+// How many parts a buffered call is cut into, each of at least parallel_part elements,
+// for the runtime's threads to share; fewer than two where the runtime may use one only.
+int parts_for(npy_intp count, int threads) {
+    if (threads < 2 || count < 2 * parallel_part) {
+        return 1;
+    }
+    return static_cast<int>(std::min<npy_intp>(count / parallel_part, max_parts));
+}
+
+// The setting other threads compute the calling thread's call in: the accuracy and
+// FTZ/DAZ choice of the calling thread's mode where the call takes the thread's, since
+// each thread has a mode of its own.
+LoopSetting for_other_threads(const LoopSetting& setting) {
+    const unsigned thread_mode = runtime::vmlGetMode();
+    const unsigned accuracy = setting.accuracy != 0
+                                  ? setting.accuracy
+                                  : thread_mode & mode_values::ACCURACY_MASK;
+    return LoopSetting{accuracy | (thread_mode & mode_values::FTZDAZ_MASK)};
+}
+
+struct SharedCall {
+    const Shape& shape;
+    RuntimeCall call;
+    char** args;
+    npy_intp count;
+    const npy_intp* steps;
+    const Plan& plan;
+    LoopSetting setting;
+    bool repeatable;
+    int parts;
+    npy_intp share;
+    std::atomic<int> next_part{0};
+    unsigned conditions[max_parts] = {};
+};
+
+// One team member's parts of a shared call, each computed by the runtime on this thread
+// alone, in a session of its own.
+void compute_parts(void* data) {
+    SharedCall& shared = *static_cast<SharedCall*>(data);
+    // Parts go to whichever member is free, so that a member woken late takes fewer.
+    for (int part; (part = shared.next_part.fetch_add(1)) < shared.parts;) {
+        const npy_intp begin = shared.share * part;
+        const npy_intp end = std::min(shared.count, begin + shared.share);
+        RuntimeSession session(shared.setting, end - begin, shared.repeatable, true);
+        compute(shared.shape, shared.call, shared.args, begin, end, shared.steps, shared.plan,
+                session);
+        shared.conditions[part] = session.conditions();
+    }
+}
+
+// A buffered call shared out: the copies through the buffers are the calling thread's
+// work, and the runtime, given one bounded run at a time, would leave its own threads
+// idle. The call is cut into parts that the runtime's threads compute, each its own; the
+// conditions they meet are reported on the calling thread. False where the runtime has
+// no threads to lend.
+bool compute_in_parts(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
+                      const npy_intp* steps, const LoopSetting& setting, const Plan& plan,
+                      bool repeatable, int parts, int threads) {
+    SharedCall shared{shape, call, args, count, steps, plan, for_other_threads(setting),
+                      repeatable, parts, (count + parts - 1) / parts};
+    if (!run_on_runtime_team(&compute_parts, &shared, std::min(parts, threads))) {
+        return false;
+    }
+    shared_calls.fetch_add(1, std::memory_order_relaxed);
+    unsigned met = 0;
+    for (int part = 0; part < parts; ++part) {
+        met |= shared.conditions[part];
+    }
+    report_conditions(met);
+    return true;
+}
+
+}  // namespace
+
+npy_intp run_limit() { return configured_run_limit; }
+
+void set_run_limit(npy_intp elements) {
+    configured_run_limit = std::clamp<npy_intp>(elements, 1, largest_run);
+}
+
+long calls_shared() { return shared_calls.load(std::memory_order_relaxed); }
+
+void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
+         const npy_intp* steps, const LoopSetting& setting) {
+    if (count <= 0) {
+        return;
+    }
+    if (sequential(shape, args, count, steps)) {
+        void* operands[max_operands];
+        RuntimeSession session(setting, count, false);
+        for (npy_intp i = 0; i < count; ++i) {
+            for (std::size_t k = 0; k < shape.operands; ++k) {
+                operands[k] = args[k] + i * steps[k];
+            }
+            call(1, operands, session.mode());
+            session.take_status();
+        }
+        return;
+    }
+    const bool repeatable = !in_place(shape, args, steps);
+    const Plan plan = plan_of(shape, count, steps);
+    if (plan.buffered) {
+        const int threads = count < 2 * parallel_part ? 1 : runtime_threads();
+        const int parts = parts_for(count, threads);
+        if (parts > 1 && compute_in_parts(shape, call, args, count, steps, setting, plan,
+                                          repeatable, parts, threads)) {
+            return;
+        }
+    }
+    RuntimeSession session(setting, count, repeatable);
+    compute(shape, call, args, 0, count, steps, plan, session);
 }
 
 }  // namespace tessivec::dispatch

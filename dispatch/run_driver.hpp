@@ -42,4 +42,12 @@ void set_run_limit(npy_intp elements);
 // the contiguous call and bounds it.)
 inline constexpr npy_intp buffer_elements = npy_intp{1} << 14;
 
+// A buffered call of at least two parts is shared among as many of the runtime's threads
+// as it may use, each part of at least this many elements, and at most max_parts parts.
+inline constexpr npy_intp parallel_part = npy_intp{1} << 17;
+inline constexpr int max_parts = 64;
+
+// How many buffered calls have been shared among threads, for the process's life.
+long calls_shared();
+
 }  // namespace tessivec::dispatch

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cfenv>
 
 #include "dispatch/condition_flags.hpp"
@@ -42,10 +43,9 @@ int collect_condition(runtime::DefVmlErrorContext* context) {
 // domain as invalid, singularity as divide, overflow, underflow.
 constexpr int flag_of_condition[] = {FE_INVALID, FE_DIVBYZERO, FE_OVERFLOW, FE_UNDERFLOW};
 
-using LocalThreadCount = int (*)(int);
-
-// MKL_Set_Num_Threads_Local of the runtime the extension is bound to, or null.
-LocalThreadCount find_local_thread_count() {
+// A function of the runtime the extension is bound to, by name, or null: the
+// thread-setting functions are not among the ones the extension declares.
+void* runtime_symbol(const char* name) {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&runtime::vdExp), &info) == 0 ||
         info.dli_fname == nullptr) {
@@ -55,19 +55,32 @@ LocalThreadCount find_local_thread_count() {
     if (library == nullptr) {
         return nullptr;
     }
-    void* symbol = dlsym(library, "MKL_Set_Num_Threads_Local");
+    void* symbol = dlsym(library, name);
     dlclose(library);  // the extension's own reference keeps the runtime loaded
-    return reinterpret_cast<LocalThreadCount>(symbol);
+    return symbol;
 }
 
-const LocalThreadCount set_local_thread_count = find_local_thread_count();
+using LocalThreadCount = int (*)(int);
+using DomainThreadCount = int (*)(int);
+
+const auto set_local_thread_count =
+    reinterpret_cast<LocalThreadCount>(runtime_symbol("MKL_Set_Num_Threads_Local"));
+const auto domain_max_threads =
+    reinterpret_cast<DomainThreadCount>(runtime_symbol("MKL_Domain_Get_Max_Threads"));
+constexpr int vector_math_domain = 3;  // MKL_DOMAIN_VML
 
 }  // namespace
 
 bool has_local_thread_count() { return set_local_thread_count != nullptr; }
 
+int runtime_threads() {
+    return domain_max_threads != nullptr ? std::max(1, domain_max_threads(vector_math_domain))
+                                         : 1;
+}
+
 // An accuracy or FTZDAZ field of 0 in an m form's mode keeps the thread's setting.
-RuntimeSession::RuntimeSession(const LoopSetting& setting, npy_intp count, bool repeatable)
+RuntimeSession::RuntimeSession(const LoopSetting& setting, npy_intp count, bool repeatable,
+                               bool alone)
     : accuracy_(setting.accuracy),
       mode_(static_cast<long long>(setting.accuracy | ERRMODE_IGNORE)),
       flags_(raised_condition_flags()),
@@ -81,7 +94,7 @@ RuntimeSession::RuntimeSession(const LoopSetting& setting, npy_intp count, bool 
         return;
     }
     keep_prior_status();
-    if (count >= threads_possible_from && count < one_thread_below &&
+    if ((alone || (count >= threads_possible_from && count < one_thread_below)) &&
         set_local_thread_count != nullptr) {
         threads_ = set_local_thread_count(1);
         threads_set_ = true;
@@ -119,6 +132,12 @@ void RuntimeSession::start_collecting() {
     collecting_ = true;
     quiet_ = false;
     screened_ = false;
+}
+
+unsigned RuntimeSession::conditions() const { return thread_record.seen_conditions; }
+
+void RuntimeSession::add_conditions(unsigned conditions) {
+    thread_record.seen_conditions |= conditions;
 }
 
 int RuntimeSession::take_status() {
@@ -165,9 +184,13 @@ RuntimeSession::~RuntimeSession() {
     if (raised != 0) {
         std::feclearexcept(raised);
     }
+    report_conditions(seen);
+}
+
+void report_conditions(unsigned conditions) {
     int reported = 0;
     for (unsigned i = 0; i < 4; ++i) {
-        if (seen & (1u << i)) {
+        if (conditions & (1u << i)) {
             reported |= flag_of_condition[i];
         }
     }

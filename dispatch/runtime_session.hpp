@@ -32,7 +32,9 @@ class RuntimeSession {
 public:
     // `repeatable`: whether the runs' inputs survive the runtime call, so that a run can
     // be computed again; when they do not, every run goes with the callback from the start.
-    RuntimeSession(const LoopSetting& setting, npy_intp count, bool repeatable);
+    // `alone`: whether the runtime computes on the calling thread only, whatever the count.
+    RuntimeSession(const LoopSetting& setting, npy_intp count, bool repeatable,
+                   bool alone = false);
     ~RuntimeSession();
     RuntimeSession(const RuntimeSession&) = delete;
     RuntimeSession& operator=(const RuntimeSession&) = delete;
@@ -55,6 +57,11 @@ public:
     void note(int status);
     // From now on, runs go with the callback that sees every condition.
     void start_collecting();
+    // The conditions this thread's call has met so far, one bit per status code from
+    // STATUS_ERRDOM on; and conditions met for the call on other threads, to be reported
+    // with this thread's.
+    unsigned conditions() const;
+    void add_conditions(unsigned conditions);
 
 private:
     void keep_prior_status();
@@ -91,5 +98,13 @@ inline constexpr npy_intp probe_from = 4 * underflow_probe;
 
 // Whether the runtime offers per-thread thread counts (a stand-in runtime may not).
 bool has_local_thread_count();
+
+// Raises the floating-point flags NumPy reads `conditions` from (bits as
+// RuntimeSession::conditions gives them), on the calling thread.
+void report_conditions(unsigned conditions);
+
+// How many threads the runtime may use for its vector functions on the calling thread,
+// as its thread settings (and threadpoolctl's limits) say; 1 where it cannot tell.
+int runtime_threads();
 
 }  // namespace tessivec::dispatch

@@ -1,5 +1,6 @@
-"""The runtime's threads under vm: small calls run on the calling thread alone, and a
-threadpoolctl limit on mkl_rt holds for vm's calls. Each check runs in a fresh process,
+"""The runtime's threads under vm: small calls run on the calling thread alone, large
+strided ones are shared among the runtime's threads, and a threadpoolctl limit on mkl_rt
+holds for vm's calls. Each check runs in a fresh process,
 where the runtime has started no threads yet."""
 
 import json
@@ -33,15 +34,20 @@ for _ in range(20):
 report["after_small_calls"] = threads()
 with threadpoolctl.threadpool_limits(limits=1, user_api="blas"):
     report["mkl_limited"] = mkl_threads()
+    shared = _dispatch.calls_shared()
     for _ in range(5):
         vm.pow(x, x)
         vm.exp(x[::2])
     report["limited_after_calls"] = mkl_threads()
     report["after_limited_large_calls"] = threads()
+    report["shared_under_limit"] = _dispatch.calls_shared() - shared
 report["mkl_after_limit"] = mkl_threads()
+shared = _dispatch.calls_shared()
 for _ in range(5):
     vm.pow(x, x)
+    vm.exp(x[::2])
 report["after_large_calls"] = threads()
+report["shared"] = _dispatch.calls_shared() - shared
 print(json.dumps(report))
 """
 
@@ -63,8 +69,10 @@ def test_threadpoolctl_sees_the_runtime_and_its_limit_holds_for_vm(report):
     assert report["mkl_limited"] == [1]
     assert report["limited_after_calls"] == [1]  # vm's own thread setting is put back
     assert report["mkl_after_limit"] == report["mkl"]
-    # Under the limit, large calls start no threads of the runtime.
+    # Under the limit, large calls start no threads of the runtime, and strided ones
+    # are not shared out.
     assert report["after_limited_large_calls"] == report["start"]
+    assert report["shared_under_limit"] == 0
 
 
 def test_small_calls_run_on_the_calling_thread(report):
@@ -75,3 +83,4 @@ def test_small_calls_run_on_the_calling_thread(report):
 @pytest.mark.skipif((os.cpu_count() or 1) < 2, reason="one processor: no threads to start")
 def test_large_calls_use_the_runtimes_threads(report):
     assert report["after_large_calls"] > report["start"]
+    assert report["shared"] == 5

@@ -1,0 +1,116 @@
+"""Large strided and broadcast calls, whose copies through buffers are shared out among the
+runtime's threads: the same bits as the contiguous call, in the calling thread's mode,
+with every condition reported on the calling thread and its state left as it was."""
+
+import os
+import threading
+
+import numpy as np
+import pytest
+from vantrel.mkl import _dispatch, vm
+
+from test_vm_results import LAYOUT_CASES, operands, results_of, same
+
+pytestmark = pytest.mark.usefixtures("clean_runtime_state")
+
+N = 4 * 2**17 + 5  # several parts, the last one short
+SHARED = pytest.mark.skipif((os.cpu_count() or 1) < 2,
+                            reason="one processor: the runtime has no threads to lend")
+
+
+def spread(a):
+    return np.repeat(a, 2)[::2]
+
+
+@SHARED
+def test_strided_and_broadcast_calls_are_shared():
+    before = _dispatch.calls_shared()
+    vm.exp(spread(np.ones(N)))
+    vm.add(np.ones(N), 1.0)
+    assert _dispatch.calls_shared() == before + 2
+
+
+@pytest.mark.parametrize("function, loop", LAYOUT_CASES)
+def test_shared_calls_give_the_contiguous_bits(function, loop):
+    arrays, scalars = operands(function, loop, N)
+    contiguous = results_of(function, *arrays, *scalars)
+    same(results_of(function, *[spread(a) for a in arrays], *scalars), contiguous)
+    outs = tuple(np.zeros(2 * N, r.dtype)[::2] for r in contiguous)
+    same(results_of(function, *arrays, *scalars, out=outs), contiguous)
+
+
+# Inputs on which a mode may give other bits than HA: subnormal exp results near the
+# start (for FTZ), and ordinary values for the accuracies.
+MODE_PROBES = [("exp", np.linspace(-745.0, 3.0, N)), ("sin", np.linspace(0.1, 30.0, N)),
+               ("erf", np.linspace(-2.0, 2.0, N)), ("cbrt", np.linspace(0.1, 9.0, N))]
+
+
+def differs_and_is_kept(mode):
+    """Whether the mode gives other bits than HA for some probe; asserts that where it
+    does, the shared calls give the contiguous call's bits."""
+    with np.errstate(all="ignore"):
+        for name, x in MODE_PROBES:
+            for values in (x, x.astype(np.float32)):
+                with vm.mode(mode):
+                    contiguous = getattr(vm, name)(values)
+                if contiguous.tobytes() == getattr(vm.ha, name)(values).tobytes():
+                    continue
+                with vm.mode(mode):
+                    assert getattr(vm, name)(spread(values)).tobytes() == contiguous.tobytes()
+                    y = spread(values)
+                    getattr(vm, name)(y, out=y)  # in place: the parts collect conditions
+                    assert y.tobytes() == contiguous.tobytes()
+                return True
+    return False
+
+
+@pytest.mark.parametrize("mode", [vm.LA, vm.EP, vm.HA | vm.FTZDAZ_ON],
+                         ids=["LA", "EP", "FTZDAZ_ON"])
+def test_shared_calls_compute_in_the_calling_threads_mode(mode):
+    # The other threads have modes of their own: only where the mode changes the bits
+    # does the shared call show which mode its parts computed in. On a thread of its own,
+    # since leaving FTZDAZ_ON sets FTZDAZ_OFF in the thread's mode.
+    outcome = []
+    thread = threading.Thread(target=lambda: outcome.append(run_catching(differs_and_is_kept,
+                                                                         mode)))
+    thread.start()
+    thread.join()
+    differs, error = outcome[0]
+    if error is not None:
+        raise error
+    if not differs:
+        pytest.skip("on this processor's code path the mode gives the same bits as HA")
+
+
+def run_catching(function, *arguments):
+    try:
+        return function(*arguments), None
+    except BaseException as error:  # re-raised on the test's thread
+        return None, error
+
+
+@pytest.mark.parametrize("in_place", [False, True], ids=["new output", "in place"])
+def test_conditions_met_in_any_part_are_reported(in_place):
+    for position in (3, N // 2, N - 2):  # the first part, a middle one, the last
+        values = np.ones(N)
+        values[position - 1], values[position] = 0.0, -1.0
+        for condition in ("invalid", "divide"):
+            x = spread(values)
+            with np.errstate(all="ignore", **{condition: "raise"}), \
+                    pytest.raises(FloatingPointError):
+                vm.ln(*((x, x) if in_place else (x,)))
+
+
+def test_shared_calls_leave_the_calling_threads_state(ffi, lib):
+    with vm.mode(vm.EP | vm.ERRMODE_STDERR | vm.ERRMODE_CALLBACK):
+        lib.vmlSetErrStatus(vm.STATUS_OVERFLOW)
+        callback = ffi.callback("VMLErrorCallBack", lambda context: 0)
+        lib.vmlSetErrorCallBack(callback)
+        mode = vm.get_mode()
+        x = spread(np.linspace(-1.0, 1.0, N))
+        with np.errstate(all="ignore"):
+            vm.ln(x)
+            vm.ln(x, out=x)
+        assert vm.get_mode() == mode
+        assert lib.vmlGetErrStatus() == vm.STATUS_OVERFLOW
+        assert lib.vmlGetErrorCallBack() == callback
