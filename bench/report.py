@@ -241,7 +241,9 @@ def _other_sections(results: dict) -> list[str]:
              (vm["large"], vm_calls.VM_LARGE, vm_calls.LIB_LARGE, 1e6, "µs"),
              (vm["strided"], vm_calls.STRIDED, vm_calls.CONTIGUOUS, 1e6, "µs"),
              (vm["pack"], vm_calls.PACKV, vm_calls.INDEXING, 1e9, "ns"),
-             (vm["underflow"], vm_calls.UNDERFLOW_VM, vm_calls.UNDERFLOW_NUMPY, 1e6, "µs")]
+             (vm["underflow"], vm_calls.UNDERFLOW_VM, vm_calls.UNDERFLOW_NUMPY, 1e6, "µs"),
+             (vm["underflow"], vm_calls.UNDERFLOW_FLOOR, vm_calls.UNDERFLOW_NUMPY, 1e6, "µs"),
+             (vm["underflow"], vm_calls.UNDERFLOW_VM, vm_calls.UNDERFLOW_FLOOR, 1e6, "µs")]
     rows = [[name, f"{reported_seconds(t, name) * scale:,.1f} {unit}", other,
              f"{reported_seconds(t, other) * scale:,.1f} {unit}",
              f"{paired_ratio(t, name, other):.2f}"] for t, name, other, scale, unit in pairs]
