@@ -170,37 +170,38 @@ npy_intp constant_run(const Shape& shape, char** args, const npy_intp* steps, np
     return run;
 }
 
-// How each operand of a call reaches the runtime.
+// How each operand of a call reaches the runtime. Built in place: a copy of it, read
+// right after its bytes are written, stalls the processor on every call.
 struct Plan {
+    Plan(const Shape& shape, npy_intp count, const npy_intp* steps);
+
     Passing passing[max_operands] = {};
     bool buffered = false;
     bool varying_scalars = false;
 };
 
-Plan plan_of(const Shape& shape, npy_intp count, const npy_intp* steps) {
-    Plan plan;
+Plan::Plan(const Shape& shape, npy_intp count, const npy_intp* steps) {
     for (std::size_t k = 0; k < shape.operands; ++k) {
         const npy_intp step = steps[k];
         const bool contiguous = step == static_cast<npy_intp>(shape.sizes[k]) || count == 1;
-        Passing& passing = plan.passing[k];
+        Passing& kind = passing[k];
         switch (shape.kinds[k]) {
             case OperandKind::scalar:
-                passing = Passing::value;
-                plan.varying_scalars |= step != 0 && count > 1;
+                kind = Passing::value;
+                varying_scalars |= step != 0 && count > 1;
                 break;
             case OperandKind::array:
-                passing = contiguous ? Passing::direct
-                          : step == 0 ? Passing::repeated
-                                      : Passing::gathered;
+                kind = contiguous ? Passing::direct
+                       : step == 0 ? Passing::repeated
+                                   : Passing::gathered;
                 break;
             case OperandKind::output:
-                passing = contiguous ? Passing::direct : Passing::scattered;
+                kind = contiguous ? Passing::direct : Passing::scattered;
                 break;
         }
-        plan.buffered |= passing == Passing::repeated || passing == Passing::gathered ||
-                         passing == Passing::scattered;
+        buffered |= kind == Passing::repeated || kind == Passing::gathered ||
+                    kind == Passing::scattered;
     }
-    return plan;
 }
 
 // Computes elements `begin` to `end` of the call, run by run, on the calling thread.
@@ -398,7 +399,7 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
         return;
     }
     const bool repeatable = !in_place(shape, args, steps);
-    const Plan plan = plan_of(shape, count, steps);
+    const Plan plan(shape, count, steps);
     if (plan.buffered) {
         const int threads = count < 2 * parallel_part ? 1 : runtime_threads();
         const int parts = parts_for(count, threads);

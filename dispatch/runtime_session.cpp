@@ -11,10 +11,6 @@
 
 namespace tessivec::dispatch {
 
-namespace {
-
-using namespace mode_values;
-
 // What a thread's inner-loop calls record, in one thread-local object so that a call
 // looks it up once.
 struct ThreadRecord {
@@ -24,6 +20,11 @@ struct ThreadRecord {
     // Whether the last call met underflow.
     bool last_call_met_underflow = false;
 };
+
+namespace {
+
+using namespace mode_values;
+
 thread_local ThreadRecord thread_record;
 
 constexpr unsigned underflow_bit = 1u << (STATUS_UNDERFLOW - STATUS_ERRDOM);
@@ -81,13 +82,13 @@ int runtime_threads() {
 // An accuracy or FTZDAZ field of 0 in an m form's mode keeps the thread's setting.
 RuntimeSession::RuntimeSession(const LoopSetting& setting, npy_intp count, bool repeatable,
                                bool alone)
-    : accuracy_(setting.accuracy),
+    : record_(thread_record),
+      accuracy_(setting.accuracy),
       mode_(static_cast<long long>(setting.accuracy | ERRMODE_IGNORE)),
       flags_(raised_condition_flags()),
       repeatable_(repeatable) {
-    ThreadRecord& record = thread_record;
-    record.seen_conditions = 0;
-    expects_underflow_ = record.last_call_met_underflow;
+    record_.seen_conditions = 0;
+    expects_underflow_ = record_.last_call_met_underflow;
     if (repeatable && count < screened_below) {
         mode_ = static_cast<long long>(accuracy_ | ERRMODE_NOERR);
         screened_ = true;
@@ -134,10 +135,10 @@ void RuntimeSession::start_collecting() {
     screened_ = false;
 }
 
-unsigned RuntimeSession::conditions() const { return thread_record.seen_conditions; }
+unsigned RuntimeSession::conditions() const { return record_.seen_conditions; }
 
 void RuntimeSession::add_conditions(unsigned conditions) {
-    thread_record.seen_conditions |= conditions;
+    record_.seen_conditions |= conditions;
 }
 
 int RuntimeSession::take_status() {
@@ -158,9 +159,8 @@ void RuntimeSession::note(int status) {
 }
 
 RuntimeSession::~RuntimeSession() {
-    ThreadRecord& record = thread_record;
-    const unsigned seen = record.seen_conditions;
-    record.last_call_met_underflow = (seen & underflow_bit) != 0;
+    const unsigned seen = record_.seen_conditions;
+    record_.last_call_met_underflow = (seen & underflow_bit) != 0;
     if (threads_set_) {
         set_local_thread_count(threads_);
     }

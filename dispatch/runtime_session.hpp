@@ -28,6 +28,8 @@
 
 namespace tessivec::dispatch {
 
+struct ThreadRecord;  // what a thread's inner-loop calls record
+
 class RuntimeSession {
 public:
     // `repeatable`: whether the runs' inputs survive the runtime call, so that a run can
@@ -66,6 +68,7 @@ public:
 private:
     void keep_prior_status();
 
+    ThreadRecord& record_;  // the calling thread's, looked up once
     unsigned accuracy_;
     long long mode_;
     int prior_status_ = 0;
