@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 
+#include "dispatch/floating_point_state.hpp"
 #include "dispatch/mode_values.hpp"
 #include "dispatch/plain_allocator.hpp"
 #include "dispatch/runtime_session.hpp"
@@ -310,13 +312,20 @@ int parts_for(npy_intp count, int threads) {
 
 // The setting other threads compute the calling thread's call in: the accuracy and
 // FTZ/DAZ choice of the calling thread's mode where the call takes the thread's, since
-// each thread has a mode of its own.
-LoopSetting for_other_threads(const LoopSetting& setting) {
+// each thread has a mode of its own. None where the mode leaves FTZ and DAZ to the
+// processor and the calling thread's processor state flushes subnormals (as a library
+// built with -ffast-math leaves it): the other threads' state is their own, and whether
+// the runtime heeds it is the runtime's choice, so such a call stays on its thread.
+std::optional<LoopSetting> for_other_threads(const LoopSetting& setting) {
     const unsigned thread_mode = runtime::vmlGetMode();
+    const unsigned flush = thread_mode & mode_values::FTZDAZ_MASK;
+    if (flush == mode_values::FTZDAZ_CURRENT && flushes_subnormals()) {
+        return std::nullopt;
+    }
     const unsigned accuracy = setting.accuracy != 0
                                   ? setting.accuracy
                                   : thread_mode & mode_values::ACCURACY_MASK;
-    return LoopSetting{accuracy | (thread_mode & mode_values::FTZDAZ_MASK)};
+    return LoopSetting{accuracy | flush};
 }
 
 struct SharedCall {
@@ -353,11 +362,15 @@ void compute_parts(void* data) {
 // work, and the runtime, given one bounded run at a time, would leave its own threads
 // idle. The call is cut into parts that the runtime's threads compute, each its own; the
 // conditions they meet are reported on the calling thread. False where the runtime has
-// no threads to lend.
+// no threads to lend, or the calling thread's processor state cannot be passed on.
 bool compute_in_parts(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
                       const npy_intp* steps, const LoopSetting& setting, const Plan& plan,
                       bool repeatable, int parts, int threads) {
-    SharedCall shared{shape, call, args, count, steps, plan, for_other_threads(setting),
+    const std::optional<LoopSetting> other_setting = for_other_threads(setting);
+    if (!other_setting) {
+        return false;
+    }
+    SharedCall shared{shape, call, args, count, steps, plan, *other_setting,
                       repeatable, parts, (count + parts - 1) / parts};
     if (!run_on_runtime_team(&compute_parts, &shared, std::min(parts, threads))) {
         return false;

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cfenv>
 
-#include "dispatch/condition_flags.hpp"
+#include "dispatch/floating_point_state.hpp"
 #include "dispatch/mode_values.hpp"
 #include "runtime/runtime_functions.hpp"
 

@@ -2,7 +2,9 @@
 runtime's threads: the same bits as the contiguous call, in the calling thread's mode,
 with every condition reported on the calling thread and its state left as it was."""
 
+import ctypes
 import os
+import subprocess
 import threading
 
 import numpy as np
@@ -87,6 +89,53 @@ def run_catching(function, *arguments):
         return function(*arguments), None
     except BaseException as error:  # re-raised on the test's thread
         return None, error
+
+
+# What a library built with -ffast-math does to the thread that loads it.
+FLUSH_SETTER = r"""
+#include <xmmintrin.h>
+void set_flushing(unsigned bits) { _mm_setcsr((_mm_getcsr() & ~0x8040u) | bits); }
+"""
+FTZ, DAZ = 0x8000, 0x0040
+
+
+@pytest.fixture(scope="module")
+def set_flushing(tmp_path_factory):
+    directory = tmp_path_factory.mktemp("flushing")
+    (directory / "flushing.c").write_text(FLUSH_SETTER)
+    library = directory / "libflushing.so"
+    subprocess.run([os.environ.get("CC", "cc"), "-shared", "-fPIC", "-O1", "-o", str(library),
+                    str(directory / "flushing.c")], check=True, capture_output=True)
+    function = ctypes.CDLL(str(library)).set_flushing
+    function.argtypes = [ctypes.c_uint]
+    return function
+
+
+@pytest.mark.parametrize("bits", [FTZ | DAZ, FTZ, DAZ], ids=["FTZ and DAZ", "FTZ", "DAZ"])
+def test_shared_calls_follow_the_calling_threads_processor_state(set_flushing, bits):
+    # Subnormal results near the end; subnormal inputs near the start, whose square roots
+    # are normal.
+    x = np.concatenate([np.full(N // 2, 1e-310), np.linspace(-700.0, -745.0, N - N // 2)])
+
+    def compute():
+        set_flushing(bits)
+        try:
+            with np.errstate(all="ignore"):
+                return [(f(x), f(spread(x)), f(x[::-1].copy()[::-1]))
+                        for f in (vm.exp, vm.sqrt)]
+        finally:
+            set_flushing(0)
+
+    outcome = []
+    thread = threading.Thread(target=lambda: outcome.append(run_catching(compute)))
+    thread.start()
+    thread.join()
+    results, error = outcome[0]
+    if error is not None:
+        raise error
+    for contiguous, strided, backwards in results:
+        assert strided.tobytes() == contiguous.tobytes()
+        assert backwards.tobytes() == contiguous.tobytes()
 
 
 @pytest.mark.parametrize("in_place", [False, True], ids=["new output", "in place"])

@@ -1,5 +1,6 @@
-// The floating-point status flags NumPy reads a ufunc's conditions from: invalid,
-// divide, overflow and underflow.
+// The processor's floating-point state vm reads: the status flags NumPy reads a ufunc's
+// conditions from (invalid, divide, overflow and underflow), and whether subnormal
+// results and inputs are flushed to zero.
 #pragma once
 
 #include <cfenv>
@@ -23,6 +24,17 @@ inline int raised_condition_flags() {
     return static_cast<int>(_mm_getcsr()) & condition_flags;
 #else
     return std::fetestexcept(condition_flags);
+#endif
+}
+
+// Whether the calling thread's processor state flushes subnormal results (FTZ) or
+// inputs (DAZ) to zero.
+inline bool flushes_subnormals() {
+#if defined(__x86_64__) || defined(_M_X64)
+    constexpr unsigned flush_to_zero = 0x8000, denormals_are_zero = 0x0040;
+    return (_mm_getcsr() & (flush_to_zero | denormals_are_zero)) != 0;
+#else
+    return false;
 #endif
 }
 
