@@ -301,15 +301,6 @@ void compute(const Shape& shape, RuntimeCall call, char** args, npy_intp begin, 
 
 std::atomic<long> shared_calls{0};
 
-// How many parts a buffered call is cut into, each of at least parallel_part elements,
-// for the runtime's threads to share; fewer than two where the runtime may use one only.
-int parts_for(npy_intp count, int threads) {
-    if (threads < 2 || count < 2 * parallel_part) {
-        return 1;
-    }
-    return static_cast<int>(std::min<npy_intp>(count / parallel_part, max_parts));
-}
-
 // The setting other threads compute the calling thread's call in: the accuracy and
 // FTZ/DAZ choice of the calling thread's mode where the call takes the thread's, since
 // each thread has a mode of its own. None where the mode leaves FTZ and DAZ to the
@@ -365,7 +356,9 @@ void compute_parts(void* data) {
 // no threads to lend, or the calling thread's processor state cannot be passed on.
 bool compute_in_parts(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
                       const npy_intp* steps, const LoopSetting& setting, const Plan& plan,
-                      bool repeatable, int parts, int threads) {
+                      bool repeatable, int threads) {
+    // Parts of at least parallel_part elements, for the runtime's threads to share.
+    const int parts = static_cast<int>(std::min<npy_intp>(count / parallel_part, max_parts));
     const std::optional<LoopSetting> other_setting = for_other_threads(setting);
     if (!other_setting) {
         return false;
@@ -413,11 +406,10 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
     }
     const bool repeatable = !in_place(shape, args, steps);
     const Plan plan(shape, count, steps);
-    if (plan.buffered) {
-        const int threads = count < 2 * parallel_part ? 1 : runtime_threads();
-        const int parts = parts_for(count, threads);
-        if (parts > 1 && compute_in_parts(shape, call, args, count, steps, setting, plan,
-                                          repeatable, parts, threads)) {
+    if (plan.buffered && count >= 2 * parallel_part) {
+        const int threads = runtime_threads();
+        if (threads > 1 && compute_in_parts(shape, call, args, count, steps, setting, plan,
+                                            repeatable, threads)) {
             return;
         }
     }

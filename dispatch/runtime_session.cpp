@@ -137,10 +137,6 @@ void RuntimeSession::start_collecting() {
 
 unsigned RuntimeSession::conditions() const { return record_.seen_conditions; }
 
-void RuntimeSession::add_conditions(unsigned conditions) {
-    record_.seen_conditions |= conditions;
-}
-
 int RuntimeSession::take_status() {
     const int status = runtime::vmlGetErrStatus();
     if (status == STATUS_OK) {

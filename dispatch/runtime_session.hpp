@@ -60,10 +60,8 @@ public:
     // From now on, runs go with the callback that sees every condition.
     void start_collecting();
     // The conditions this thread's call has met so far, one bit per status code from
-    // STATUS_ERRDOM on; and conditions met for the call on other threads, to be reported
-    // with this thread's.
+    // STATUS_ERRDOM on.
     unsigned conditions() const;
-    void add_conditions(unsigned conditions);
 
 private:
     void keep_prior_status();

@@ -14,8 +14,4 @@ using TeamWork = void (*)(void* data);
 // runtime has no OpenMP team to lend.
 bool run_on_runtime_team(TeamWork work, void* data, int threads);
 
-// Within such work: which member of the team this thread is, and how many there are.
-int team_member();
-int team_size();
-
 }  // namespace tessivec::dispatch

@@ -72,23 +72,28 @@ def test_shared_calls_compute_in_the_calling_threads_mode(mode):
     # The other threads have modes of their own: only where the mode changes the bits
     # does the shared call show which mode its parts computed in. On a thread of its own,
     # since leaving FTZDAZ_ON sets FTZDAZ_OFF in the thread's mode.
-    outcome = []
-    thread = threading.Thread(target=lambda: outcome.append(run_catching(differs_and_is_kept,
-                                                                         mode)))
-    thread.start()
-    thread.join()
-    differs, error = outcome[0]
-    if error is not None:
-        raise error
-    if not differs:
+    if not on_a_thread_of_its_own(differs_and_is_kept, mode):
         pytest.skip("on this processor's code path the mode gives the same bits as HA")
 
 
-def run_catching(function, *arguments):
-    try:
-        return function(*arguments), None
-    except BaseException as error:  # re-raised on the test's thread
-        return None, error
+def on_a_thread_of_its_own(function, *arguments):
+    """What `function` returns on a new thread, whose mode and processor state are its
+    own; what it raises is raised here."""
+    outcome = []
+
+    def target():
+        try:
+            outcome.append((function(*arguments), None))
+        except BaseException as error:
+            outcome.append((None, error))
+
+    thread = threading.Thread(target=target)
+    thread.start()
+    thread.join()
+    result, error = outcome[0]
+    if error is not None:
+        raise error
+    return result
 
 
 # What a library built with -ffast-math does to the thread that loads it.
@@ -126,14 +131,7 @@ def test_shared_calls_follow_the_calling_threads_processor_state(set_flushing, b
         finally:
             set_flushing(0)
 
-    outcome = []
-    thread = threading.Thread(target=lambda: outcome.append(run_catching(compute)))
-    thread.start()
-    thread.join()
-    results, error = outcome[0]
-    if error is not None:
-        raise error
-    for contiguous, strided, backwards in results:
+    for contiguous, strided, backwards in on_a_thread_of_its_own(compute):
         assert strided.tobytes() == contiguous.tobytes()
         assert backwards.tobytes() == contiguous.tobytes()
 
