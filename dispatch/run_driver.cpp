@@ -331,21 +331,26 @@ struct SharedCall {
     int parts;
     npy_intp share;
     std::atomic<int> next_part{0};
-    unsigned conditions[max_parts] = {};
+    std::atomic<unsigned> conditions{0};
 };
 
-// One team member's parts of a shared call, each computed by the runtime on this thread
-// alone, in a session of its own.
+// One team member's parts of a shared call, computed by the runtime on this thread
+// alone, in one session for all of them.
 void compute_parts(void* data) {
     SharedCall& shared = *static_cast<SharedCall*>(data);
+    std::optional<RuntimeSession> session;
     // Parts go to whichever member is free, so that a member woken late takes fewer.
     for (int part; (part = shared.next_part.fetch_add(1)) < shared.parts;) {
         const npy_intp begin = shared.share * part;
         const npy_intp end = std::min(shared.count, begin + shared.share);
-        RuntimeSession session(shared.setting, end - begin, shared.repeatable, true);
+        if (!session) {
+            session.emplace(shared.setting, shared.share, shared.repeatable, true);
+        }
         compute(shared.shape, shared.call, shared.args, begin, end, shared.steps, shared.plan,
-                session);
-        shared.conditions[part] = session.conditions();
+                *session);
+    }
+    if (session) {
+        shared.conditions.fetch_or(session->conditions(), std::memory_order_relaxed);
     }
 }
 
@@ -357,22 +362,23 @@ void compute_parts(void* data) {
 bool compute_in_parts(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
                       const npy_intp* steps, const LoopSetting& setting, const Plan& plan,
                       bool repeatable, int threads) {
-    // Parts of at least parallel_part elements, for the runtime's threads to share.
-    const int parts = static_cast<int>(std::min<npy_intp>(count / parallel_part, max_parts));
+    // Parts of whole buffers, at least parallel_part elements each: the threads take them
+    // one at a time, so that parts many against the threads keep them all busy to the end.
+    const npy_intp fewest = (count + max_parts - 1) / max_parts;
+    const npy_intp share = (std::max(parallel_part, fewest) + buffer_elements - 1) /
+                           buffer_elements * buffer_elements;
+    const int parts = static_cast<int>((count + share - 1) / share);
     const std::optional<LoopSetting> other_setting = for_other_threads(setting);
     if (!other_setting) {
         return false;
     }
     SharedCall shared{shape, call, args, count, steps, plan, *other_setting,
-                      repeatable, parts, (count + parts - 1) / parts};
+                      repeatable, parts, share};
     if (!run_on_runtime_team(&compute_parts, &shared, std::min(parts, threads))) {
         return false;
     }
     shared_calls.fetch_add(1, std::memory_order_relaxed);
-    unsigned met = 0;
-    for (int part = 0; part < parts; ++part) {
-        met |= shared.conditions[part];
-    }
+    const unsigned met = shared.conditions.load(std::memory_order_relaxed);
     report_conditions(met);
     return true;
 }
@@ -406,7 +412,7 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
     }
     const bool repeatable = !in_place(shape, args, steps);
     const Plan plan(shape, count, steps);
-    if (plan.buffered && count >= 2 * parallel_part) {
+    if (plan.buffered && count >= shared_from) {
         const int threads = runtime_threads();
         if (threads > 1 && compute_in_parts(shape, call, args, count, steps, setting, plan,
                                             repeatable, threads)) {

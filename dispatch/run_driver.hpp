@@ -42,9 +42,13 @@ void set_run_limit(npy_intp elements);
 // of the contiguous call and bounds it.)
 inline constexpr npy_intp buffer_elements = npy_intp{1} << 14;
 
-// A buffered call of at least two parts is shared among as many of the runtime's threads
-// as it may use, each part of at least this many elements, and at most max_parts parts.
-inline constexpr npy_intp parallel_part = npy_intp{1} << 17;
+// A buffered call of at least shared_from elements is shared among as many of the
+// runtime's threads as it may use, in parts of whole buffers, at least parallel_part
+// elements each and at most max_parts of them. Many parts against few threads keep
+// every thread busy to the end: 7 parts of 10^6 elements on 2 threads left one idle
+// for a seventh of the call (1.6x the contiguous time against 1.35x with 31 parts).
+inline constexpr npy_intp shared_from = npy_intp{1} << 16;
+inline constexpr npy_intp parallel_part = npy_intp{1} << 15;
 inline constexpr int max_parts = 64;
 
 // How many buffered calls have been shared among threads, for the process's life.
