@@ -4,7 +4,10 @@ A record names the operation by its base name (``Exp``: vsExp, vmdExp, vzExp, ..
 says in one line what it computes (vm's docstring), which family its runtime functions
 have in the real precisions (s, d) and in the complex ones (c, z), None where they do
 not exist, whether they have ``m`` forms (a mode parameter, last), what vm calls it and
-the identity of vm's ufunc, where NumPy's own ufunc of the operation has one.
+the identity of vm's ufunc, where NumPy's own ufunc of the operation has one; where vm's
+ufunc takes its conditions from and how it reduces (catalogue/numpy_rules.py); and the
+order of its results where NumPy's same-named ufunc gives them in another order than the
+runtime writes them.
 """
 
 from __future__ import annotations
@@ -27,6 +30,7 @@ from .families import (
     UNPACK_MASK,
     Family,
 )
+from .numpy_rules import EVALUATED, PAIRWISE_SUM, PRODUCT, RUNTIME, ConditionSource, Reduction
 
 
 @dataclass(frozen=True)
@@ -38,6 +42,11 @@ class Operation:
     mode_forms: bool = True  # the runtime also offers vms..., vmd..., with a mode
     vm_name: str | None = None  # what vm calls it; the base name in lower case if None
     identity: int | None = None  # of vm's ufunc, so that reduce works on empty input
+    conditions: ConditionSource = RUNTIME  # where vm's ufunc takes its conditions from
+    reduction: Reduction | None = None  # NumPy's own rule for reduce, where it has one
+    # vm's results, each as its position among the runtime's written parameters, where
+    # NumPy orders them otherwise (np.modf gives the fraction first)
+    output_order: tuple[int, ...] | None = None
 
     def __post_init__(self):
         if self.vm_name is None:
@@ -57,7 +66,8 @@ OPERATIONS = (
               real=ONE_INPUT, complex=COMPLEX_TO_REAL),
     Operation("Acos", "Inverse cosine of a.", real=ONE_INPUT, complex=ONE_INPUT),
     Operation("Acosh", "Inverse hyperbolic cosine of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Add", "Sum a + b.", real=TWO_INPUT, complex=TWO_INPUT, identity=0),
+    Operation("Add", "Sum a + b.", real=TWO_INPUT, complex=TWO_INPUT, identity=0,
+              conditions=EVALUATED, reduction=PAIRWISE_SUM),
     Operation("Arg", "Argument (phase angle) of complex a, a real result.",
               complex=COMPLEX_TO_REAL),
     Operation("Asin", "Inverse sine of a.", real=ONE_INPUT, complex=ONE_INPUT),
@@ -74,10 +84,10 @@ OPERATIONS = (
               real=ONE_INPUT),
     Operation("Ceil", "a rounded towards plus infinity.", real=ONE_INPUT),
     Operation("CIS", "cos(a) + i sin(a) of real a, a complex result.", complex=REAL_TO_COMPLEX),
-    Operation("Conj", "Complex conjugate of a.", complex=ONE_INPUT),
+    Operation("Conj", "Complex conjugate of a.", complex=ONE_INPUT, conditions=EVALUATED),
     Operation("Cos", "Cosine of a.", real=ONE_INPUT, complex=ONE_INPUT),
     Operation("Cosh", "Hyperbolic cosine of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Div", "Quotient a / b.", real=TWO_INPUT, complex=TWO_INPUT),
+    Operation("Div", "Quotient a / b.", real=TWO_INPUT, complex=TWO_INPUT, conditions=EVALUATED),
     Operation("Erf", "Error function of a.", real=ONE_INPUT),
     Operation("Erfc", "Complementary error function 1 - erf(a).", real=ONE_INPUT),
     Operation("ErfcInv", "Inverse complementary error function of a.", real=ONE_INPUT),
@@ -86,22 +96,24 @@ OPERATIONS = (
     Operation("Expm1", "e**a - 1, accurate for small a.", real=ONE_INPUT),
     Operation("Floor", "a rounded towards minus infinity.", real=ONE_INPUT),
     Operation("Frac", "Signed fractional part a - trunc(a).", real=ONE_INPUT),
-    Operation("Hypot", "Hypotenuse sqrt(a**2 + b**2).", real=TWO_INPUT, identity=0),
-    Operation("Inv", "Reciprocal 1 / a.", real=ONE_INPUT),
+    Operation("Hypot", "Hypotenuse sqrt(a**2 + b**2).", real=TWO_INPUT, identity=0,
+              conditions=EVALUATED),
+    Operation("Inv", "Reciprocal 1 / a.", real=ONE_INPUT, conditions=EVALUATED),
     Operation("InvCbrt", "Reciprocal cube root 1 / cbrt(a).", real=ONE_INPUT),
     Operation("InvSqrt", "Reciprocal square root 1 / sqrt(a).", real=ONE_INPUT),
     Operation("LGamma", "Natural logarithm of the absolute value of the gamma function of a.",
               real=ONE_INPUT),
     Operation("LinearFrac", "Linear fraction (scalea * a + shifta) / (scaleb * b + shiftb).",
-              real=LINEAR_FRAC),
+              real=LINEAR_FRAC, conditions=EVALUATED),
     Operation("Ln", "Natural logarithm of a.", real=ONE_INPUT, complex=ONE_INPUT),
     Operation("Log10", "Base-10 logarithm of a.", real=ONE_INPUT, complex=ONE_INPUT),
     Operation("Log1p", "ln(1 + a), accurate for small a.", real=ONE_INPUT),
     Operation("Modf",
-              "Integer part trunc(a) and signed fractional part a - trunc(a), two results.",
-              real=TWO_OUTPUT),
-    Operation("Mul", "Product a * b.", real=TWO_INPUT, complex=TWO_INPUT, identity=1),
-    Operation("MulByConj", "Product a * conj(b).", complex=TWO_INPUT),
+              "Signed fractional part a - trunc(a) and integer part trunc(a), two results.",
+              real=TWO_OUTPUT, output_order=(1, 0)),
+    Operation("Mul", "Product a * b.", real=TWO_INPUT, complex=TWO_INPUT, identity=1,
+              conditions=EVALUATED, reduction=PRODUCT),
+    Operation("MulByConj", "Product a * conj(b).", complex=TWO_INPUT, conditions=EVALUATED),
     Operation("NearbyInt",
               "a rounded to an integer in the current rounding mode, raising no inexact flag.",
               real=ONE_INPUT),
@@ -115,9 +127,9 @@ OPERATIONS = (
     Operation("Sin", "Sine of a.", real=ONE_INPUT, complex=ONE_INPUT),
     Operation("SinCos", "Sine and cosine of a, two results.", real=TWO_OUTPUT),
     Operation("Sinh", "Hyperbolic sine of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Sqr", "Square a * a.", real=ONE_INPUT),
+    Operation("Sqr", "Square a * a.", real=ONE_INPUT, conditions=EVALUATED),
     Operation("Sqrt", "Square root of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Sub", "Difference a - b.", real=TWO_INPUT, complex=TWO_INPUT),
+    Operation("Sub", "Difference a - b.", real=TWO_INPUT, complex=TWO_INPUT, conditions=EVALUATED),
     Operation("Tan", "Tangent of a.", real=ONE_INPUT, complex=ONE_INPUT),
     Operation("Tanh", "Hyperbolic tangent of a.", real=ONE_INPUT, complex=ONE_INPUT),
     Operation("TGamma", "Gamma function of a.", real=ONE_INPUT),

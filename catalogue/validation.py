@@ -5,6 +5,7 @@ from __future__ import annotations
 
 from .families import SERVICE, Family
 from .functions import OFFERED_COUNT, SERVICES, offered_functions
+from .numpy_rules import EVALUATED
 from .operations import OPERATIONS, Operation
 from .roles import COUNT, MODE, Role
 
@@ -106,6 +107,20 @@ def _operation_problems(operation: Operation) -> list[str]:
     if operation.identity is not None and operation.families and \
             len(_operands(operation.families[0])[0]) != 2:
         problems.append(f"{where}: only an operation of two inputs has an identity")
+    elementwise = bool(operation.families) and operation.families[0].is_elementwise
+    if (operation.conditions is EVALUATED or operation.reduction is not None or
+            operation.output_order is not None) and not elementwise:
+        problems.append(f"{where}: conditions=, reduction= and output_order= describe a "
+                        "ufunc: only an elementwise operation has them")
+    elif operation.reduction is not None and \
+            (len(_operands(operation.families[0])[0]), _operands(operation.families[0])[1]) \
+            != (2, 1):
+        problems.append(f"{where}: reduction= folds one output into one of two inputs: "
+                        "only an operation of two inputs and one result reduces")
+    if elementwise and operation.output_order is not None and \
+            sorted(operation.output_order) != list(range(_operands(operation.families[0])[1])):
+        problems.append(f"{where}: output_order= gives each of the runtime's results its "
+                        f"place, once: {operation.output_order} is no order of them")
     return problems
 
 

@@ -1,9 +1,11 @@
-// The inner loop NumPy calls for one precision of one operation. Which operands are
-// arrays, scalars or outputs the generated loop table says, from the catalogue's roles;
-// their element types are read off the declaration of the runtime function's m form
-// (the count first, the mode last, read-only pointers for array inputs, values for
-// scalar inputs, writable pointers for outputs, in the order the ufunc takes its
-// operands), which must agree with the roles.
+// The inner loop NumPy calls for one precision of one operation. The generated loop
+// table gives each operation its rules (the kind of each operand in the ufunc's order,
+// from the catalogue's roles; where each operand stands among the runtime function's
+// parameters; NumPy's formula where vm evaluates the conditions; NumPy's rule for
+// reduce where it has one). The operands' element types are read off the declaration
+// of the runtime function's m form (the count first, the mode last, read-only pointers
+// for array inputs, values for scalar inputs, writable pointers for outputs), which
+// must agree with the roles.
 #pragma once
 
 #include <cstddef>
@@ -13,8 +15,13 @@
 #include <utility>
 
 #include "bridge/runtime_signature.hpp"
+#include "dispatch/floating_point_state.hpp"
+#include "dispatch/formulas.hpp"
+#include "dispatch/mode_values.hpp"
 #include "dispatch/numpy_api.hpp"
+#include "dispatch/reduction.hpp"
 #include "dispatch/run_driver.hpp"
+#include "dispatch/runtime_session.hpp"
 #include "runtime/runtime_functions.hpp"
 
 namespace tessivec::dispatch {
@@ -57,55 +64,109 @@ Parameter argument(void* operand) {
     }
 }
 
-template <auto Runtime>
-struct RuntimeOperands {
+// A ufunc that has no formula of NumPy's to evaluate: the runtime reports its conditions.
+struct NoFormula {};
+
+// One loop: the m form `Runtime` under an operation's `Rules`.
+template <auto Runtime, class Rules>
+struct LoopOf {
     using all = typename bridge::RuntimeSignature<Runtime>::parameters;
     static constexpr std::size_t size = std::tuple_size_v<all>;
     static_assert(size >= 3 && size - 2 <= max_operands, "count, operands, mode");
     static_assert(std::is_same_v<std::tuple_element_t<0, all>, int>, "the count comes first");
     static_assert(std::is_same_v<std::tuple_element_t<size - 1, all>, long long>,
                   "the mode comes last");
-    template <std::size_t I>
-    using operand = std::tuple_element_t<I + 1, all>;
-    using indexes = std::make_index_sequence<size - 2>;
+    static constexpr std::size_t operands = size - 2;
+    static_assert(std::size(Rules::kinds) == operands && std::size(Rules::order) == operands,
+                  "one kind and one place per operand");
+
+    // The runtime's parameter that ufunc operand K is.
+    template <std::size_t K>
+    using operand = std::tuple_element_t<Rules::order[K] + 1, all>;
+
+    // The ufunc operand that the runtime's parameter P (after the count) is.
+    static constexpr std::size_t operand_at(std::size_t parameter) {
+        for (std::size_t k = 0; k < operands; ++k) {
+            if (Rules::order[k] == parameter) {
+                return k;
+            }
+        }
+        return operands;
+    }
+
+    template <std::size_t... P>
+    static void invoke(int count, void* const* ufunc_operands, long long mode,
+                       std::index_sequence<P...>) {
+        Runtime(count,
+                argument<std::tuple_element_t<P + 1, all>>(ufunc_operands[operand_at(P)])...,
+                mode);
+    }
+    static void call(int count, void* const* ufunc_operands, long long mode) {
+        invoke(count, ufunc_operands, mode, std::make_index_sequence<operands>{});
+    }
+
+    // Input K of element `index`: a scalar input is one value for the whole run.
+    template <std::size_t K>
+    static ElementOf<operand<K>> input(void* const* ufunc_operands, npy_intp index) {
+        const auto* values = static_cast<const ElementOf<operand<K>>*>(ufunc_operands[K]);
+        return values[Rules::kinds[K] == OperandKind::scalar ? 0 : index];
+    }
+
+    template <std::size_t... K>
+    static int conditions_of(void* const* ufunc_operands, npy_intp index,
+                             std::index_sequence<K...>) {
+        clear_sse_flags();
+        // Kept, so that the compiler computes it before the flags are read.
+        volatile auto result = Rules::Formula::of(input<K>(ufunc_operands, index)...);
+        (void)result;
+        return sse_flags();
+    }
+    // The flags NumPy's formula raises for one element; its inputs come first.
+    static int evaluate(void* const* ufunc_operands, npy_intp index) {
+        constexpr std::size_t inputs = operands - Rules::outputs;
+        return conditions_of(ufunc_operands, index, std::make_index_sequence<inputs>{});
+    }
+
+    template <std::size_t... K>
+    static constexpr Shape shape_of(std::index_sequence<K...>) {
+        static_assert(((Rules::kinds[K] == declared_kind<operand<K>>()) && ...),
+                      "the declaration agrees with the catalogue's roles");
+        Shape shape{};
+        shape.operands = operands;
+        ((shape.kinds[K] = Rules::kinds[K]), ...);
+        ((shape.sizes[K] = sizeof(ElementOf<operand<K>>)), ...);
+        ((shape.types[K] = TypeNumber<ElementOf<operand<K>>>::value), ...);
+        if constexpr (!std::is_same_v<typename Rules::Formula, NoFormula>) {
+            shape.evaluate = &evaluate;
+            shape.kernel_flags_tell =
+                Rules::Formula::template kernel_flags_tell<ElementOf<operand<0>>>;
+        }
+        return shape;
+    }
+    static constexpr Shape shape = shape_of(std::make_index_sequence<operands>{});
+
+    using Element = ElementOf<operand<0>>;
+
+    static void inner_loop(char** args, const npy_intp* dimensions, const npy_intp* steps,
+                           void* data) {
+        const auto& setting = *static_cast<const LoopSetting*>(data);
+        if constexpr (reduction::reduces<Element>(Rules::reduction)) {
+            // NumPy's reduction: the output is the first input, both of stride 0. NumPy
+            // folds complex elements that are not whole elements apart one at a time.
+            const bool whole = !reduction::is_complex<Element> ||
+                               steps[1] % static_cast<npy_intp>(sizeof(Element)) == 0;
+            if (args[0] == args[2] && steps[0] == 0 && steps[2] == 0 && whole) {
+                const unsigned flush = flush_choice(setting);
+                FlushSetting as_the_runtime(flush == mode_values::FTZDAZ_ON,
+                                            flush == mode_values::FTZDAZ_OFF);
+                reduction::reduce<Element>(Rules::reduction, args[0], args[1], dimensions[0],
+                                           steps[1]);
+                return;
+            }
+        }
+        run(shape, &call, args, dimensions[0], steps, setting);
+    }
 };
-
-template <auto Runtime, std::size_t... I>
-void invoke_runtime(int count, void* const* operands, long long mode,
-                    std::index_sequence<I...>) {
-    using Operands = RuntimeOperands<Runtime>;
-    Runtime(count, argument<typename Operands::template operand<I>>(operands[I])..., mode);
-}
-
-template <auto Runtime>
-void call_runtime(int count, void* const* operands, long long mode) {
-    invoke_runtime<Runtime>(count, operands, mode, typename RuntimeOperands<Runtime>::indexes{});
-}
-
-template <auto Runtime, OperandKind... Kinds, std::size_t... I>
-constexpr Shape shape_of(std::index_sequence<I...>) {
-    using Operands = RuntimeOperands<Runtime>;
-    static_assert(sizeof...(Kinds) == sizeof...(I), "one kind per operand");
-    static_assert(((Kinds == declared_kind<typename Operands::template operand<I>>()) && ...),
-                  "the declaration agrees with the catalogue's roles");
-    Shape shape{};
-    shape.operands = sizeof...(I);
-    ((shape.kinds[I] = Kinds), ...);
-    ((shape.sizes[I] = sizeof(ElementOf<typename Operands::template operand<I>>)), ...);
-    ((shape.types[I] = TypeNumber<ElementOf<typename Operands::template operand<I>>>::value),
-     ...);
-    return shape;
-}
-
-template <auto Runtime, OperandKind... Kinds>
-inline constexpr Shape shape_of_runtime = shape_of<Runtime, Kinds...>(
-    typename RuntimeOperands<Runtime>::indexes{});
-
-template <auto Runtime, OperandKind... Kinds>
-void inner_loop(char** args, const npy_intp* dimensions, const npy_intp* steps, void* data) {
-    run(shape_of_runtime<Runtime, Kinds...>, &call_runtime<Runtime>, args, dimensions[0],
-        steps, *static_cast<const LoopSetting*>(data));
-}
 
 // One loop of a ufunc: NumPy's loop function and the operands' types.
 struct Loop {
@@ -113,10 +174,9 @@ struct Loop {
     const Shape* shape;
 };
 
-// A loop of the m form `Runtime`, whose operands (in the ufunc's order) are of `Kinds`.
-template <auto Runtime, OperandKind... Kinds>
+template <auto Runtime, class Rules>
 constexpr Loop loop() {
-    return Loop{&inner_loop<Runtime, Kinds...>, &shape_of_runtime<Runtime, Kinds...>};
+    return Loop{&LoopOf<Runtime, Rules>::inner_loop, &LoopOf<Runtime, Rules>::shape};
 }
 
 struct Operation {

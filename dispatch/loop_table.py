@@ -1,12 +1,15 @@
 """Emits the table the extension builds vm's ufuncs from: for every math operation its
-name, docstring, identity, the kind of each operand (array input, scalar input or
-output, from the catalogue's roles) and the m form of the runtime function of each
+name, docstring, identity, its rules (the kind of each operand, array input, scalar
+input or output, from the catalogue's roles, in the ufunc's order; where each stands
+among the runtime function's parameters; NumPy's formula where vm evaluates the
+conditions; NumPy's rule for reduce) and the m form of the runtime function of each
 precision, in the order s, d, c, z (NumPy picks the first loop the inputs cast to
 safely). The operands' element types dispatch/loop.hpp reads off the runtime
 functions' declarations, and checks their kinds against them."""
 
 from __future__ import annotations
 
+from catalogue.numpy_rules import EVALUATED
 from catalogue.vm_interface import vm_functions
 from runtime.declarations import HEADER
 
@@ -41,24 +44,47 @@ def pack_docstring(function) -> str:
     return "\n".join(lines)
 
 
-def operand_roles(function):
-    """The roles of a ufunc's operands, in its order: the family's parameters between
-    the count and the mode (every precision's family gives the same kinds)."""
+def ufunc_operands(function):
+    """A ufunc's operands, in its order, each with its position among the runtime
+    function's parameters between the count and the mode: the inputs, then the outputs
+    in NumPy's order (every precision's family gives the same kinds)."""
     family = function.operation.real or function.operation.complex
-    return [role for _, role in family.parameters]
+    placed = list(enumerate(role for _, role in family.parameters))
+    inputs = [(position, role) for position, role in placed if not role.written]
+    outputs = [(position, role) for position, role in placed if role.written]
+    order = function.operation.output_order
+    if order is not None:
+        outputs = [outputs[k] for k in order]
+    return inputs + outputs
 
 
 def operand_kind(role) -> str:
     return "output" if role.written else "array" if role.array else "scalar"
 
 
+def rules(function) -> list[str]:
+    operands = ufunc_operands(function)
+    operation = function.operation
+    kinds = ", ".join(f"OperandKind::{operand_kind(role)}" for _, role in operands)
+    order = ", ".join(str(position) for position, _ in operands)
+    formula = f"formula::{operation.name}" if operation.conditions is EVALUATED else "NoFormula"
+    reduction = operation.reduction.name if operation.reduction is not None else "none"
+    return [f"struct {function.name}_rules {{",
+            f"    static constexpr OperandKind kinds[] = {{{kinds}}};",
+            f"    static constexpr std::size_t order[] = {{{order}}};",
+            f"    static constexpr std::size_t outputs = {function.outputs};",
+            f"    using Formula = {formula};",
+            f"    static constexpr Reduction reduction = Reduction::{reduction};",
+            "};"]
+
+
 def ufunc_table() -> str:
     lines = [HEADER]
     operations = [f for f in vm_functions() if not f.is_pack]
     for function in operations:
+        lines += rules(function)
         lines.append(f"constexpr Loop {function.name}_loops[] = {{")
-        kinds = ", ".join(f"OperandKind::{operand_kind(role)}" for role in operand_roles(function))
-        lines += [f"    loop<&runtime::{loop.mode_runtime_name}, {kinds}>(),"
+        lines += [f"    loop<&runtime::{loop.mode_runtime_name}, {function.name}_rules>(),"
                   for loop in function.loops]
         lines.append("};")
     lines.append("\nconstexpr Operation operations[] = {")

@@ -2,14 +2,15 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
+#include <cfenv>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <optional>
 
+#include "dispatch/condition_record.hpp"
 #include "dispatch/floating_point_state.hpp"
 #include "dispatch/mode_values.hpp"
-#include "dispatch/plain_allocator.hpp"
 #include "dispatch/runtime_session.hpp"
 #include "dispatch/runtime_team.hpp"
 #include "runtime/runtime_functions.hpp"
@@ -25,20 +26,36 @@ npy_intp configured_run_limit = largest_run;
 enum class Passing : unsigned char {
     direct,  // contiguous memory, passed in place
     repeated,  // an array input of stride 0: one value, repeated in a buffer filled once
-    gathered,  // a strided array input, copied into a buffer run by run
-    scattered,  // a strided output, written into a buffer and copied out run by run
-    value,  // a scalar input: the runtime takes it by value
+    gathered,  // an array input copied into a buffer run by run: strided, or overwritten
+    scattered,  // an output written into a buffer and copied out run by run
+    value,  // a scalar input: the runtime takes it by value, from a copy made per run
 };
 
-// Each thread's buffers for strided operands: bounded by buffer_elements per operand,
-// kept between calls so that large buffers are not mapped afresh every time.
-std::byte* thread_buffer(std::size_t bytes) {
-    thread_local Vector<std::byte> buffer;
-    if (buffer.size() < bytes) {
-        buffer.resize(bytes);
+constexpr std::size_t largest_element = 16;
+
+// Each thread's buffers for copied operands: bounded by buffer_elements per operand,
+// kept between calls so that large buffers are not mapped afresh every time. Null where
+// the memory cannot be had; the driver then goes through a small buffer on the stack.
+std::byte* thread_buffer(std::size_t bytes) noexcept {
+    struct Buffer {
+        std::byte* data = nullptr;
+        std::size_t size = 0;
+        ~Buffer() { std::free(data); }
+    };
+    thread_local Buffer buffer;
+    if (buffer.size < bytes) {
+        void* larger = std::realloc(buffer.data, bytes);
+        if (larger == nullptr) {
+            return nullptr;
+        }
+        buffer.data = static_cast<std::byte*>(larger);
+        buffer.size = bytes;
     }
-    return buffer.data();
+    return buffer.data;
 }
+
+// Where the thread's buffer cannot be had, runs of this many elements go through the stack.
+constexpr npy_intp stack_elements = 64;
 
 template <std::size_t Size>
 void copy_elements(std::byte* target, npy_intp target_step, const char* source,
@@ -52,6 +69,11 @@ void copy_elements(std::byte* target, npy_intp target_step, const char* source,
 // size known to the compiler for the runtime's four element types.
 void copy_strided(std::byte* target, npy_intp target_step, const char* source,
                   npy_intp source_step, npy_intp count, std::size_t size) {
+    const auto element = static_cast<npy_intp>(size);
+    if (target_step == element && source_step == element) {
+        std::memcpy(target, source, static_cast<std::size_t>(count) * size);
+        return;
+    }
     switch (size) {
         case 4:
             return copy_elements<4>(target, target_step, source, source_step, count);
@@ -104,54 +126,16 @@ bool sequential(const Shape& shape, char** args, npy_intp count, const npy_intp*
     return false;
 }
 
-// Whether an output is an input, element for element: the runtime computes in place,
-// and the run's inputs are gone once it returns.
-bool in_place(const Shape& shape, char** args, const npy_intp* steps) {
+// Whether an output is input `in`, element for element: the runtime computes in place,
+// and the run's inputs are gone before it could be looked at or computed again.
+bool overwritten(const Shape& shape, char** args, const npy_intp* steps, std::size_t in) {
     for (std::size_t out = 0; out < shape.operands; ++out) {
-        for (std::size_t in = 0; in < shape.operands; ++in) {
-            if (shape.kinds[out] == OperandKind::output && shape.kinds[in] == OperandKind::array &&
-                args[out] == args[in] && steps[out] == steps[in]) {
-                return true;
-            }
+        if (shape.kinds[out] == OperandKind::output && args[out] == args[in] &&
+            steps[out] == steps[in]) {
+            return true;
         }
     }
     return false;
-}
-
-enum class Accepted : unsigned char { finite, normal };
-
-template <class Real>
-bool accepted_values(const void* data, npy_intp count, Accepted accepted) {
-    const auto* values = static_cast<const Real*>(data);
-    bool all = true;
-    if (accepted == Accepted::normal) {
-        for (npy_intp i = 0; i < count; ++i) {
-            all &= std::isnormal(values[i]);
-        }
-    } else {
-        for (npy_intp i = 0; i < count; ++i) {
-            all &= std::isfinite(values[i]);
-        }
-    }
-    return all;
-}
-
-// Whether every output of the run holds values of the accepted kind only.
-bool all_outputs(const Shape& shape, void* const* operands, npy_intp count, Accepted accepted) {
-    for (std::size_t k = 0; k < shape.operands; ++k) {
-        if (shape.kinds[k] != OperandKind::output) {
-            continue;
-        }
-        const char type = shape.types[k];
-        const npy_intp parts = type == NPY_CFLOAT || type == NPY_CDOUBLE ? 2 : 1;
-        const bool all = type == NPY_FLOAT || type == NPY_CFLOAT
-                             ? accepted_values<float>(operands[k], count * parts, accepted)
-                             : accepted_values<double>(operands[k], count * parts, accepted);
-        if (!all) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // How many elements from `start` on keep every scalar operand at one value.
@@ -172,17 +156,28 @@ npy_intp constant_run(const Shape& shape, char** args, const npy_intp* steps, np
     return run;
 }
 
+bool is_buffered(Passing passing) {
+    return passing == Passing::repeated || passing == Passing::gathered ||
+           passing == Passing::scattered;
+}
+
 // How each operand of a call reaches the runtime. Built in place: a copy of it, read
 // right after its bytes are written, stalls the processor on every call.
 struct Plan {
-    Plan(const Shape& shape, npy_intp count, const npy_intp* steps);
+    Plan(const Shape& shape, char** args, npy_intp count, const npy_intp* steps);
 
     Passing passing[max_operands] = {};
     bool buffered = false;
     bool varying_scalars = false;
+    // An output overlaps an input other than element for element: the elements go one at
+    // a time, each read after the one before it is written.
+    bool one_at_a_time = false;
+    // An output is an array input, which the runtime computes in place.
+    bool in_place = false;
 };
 
-Plan::Plan(const Shape& shape, npy_intp count, const npy_intp* steps) {
+Plan::Plan(const Shape& shape, char** args, npy_intp count, const npy_intp* steps)
+    : one_at_a_time(sequential(shape, args, count, steps)) {
     for (std::size_t k = 0; k < shape.operands; ++k) {
         const npy_intp step = steps[k];
         const bool contiguous = step == static_cast<npy_intp>(shape.sizes[k]) || count == 1;
@@ -192,17 +187,26 @@ Plan::Plan(const Shape& shape, npy_intp count, const npy_intp* steps) {
                 kind = Passing::value;
                 varying_scalars |= step != 0 && count > 1;
                 break;
-            case OperandKind::array:
-                kind = contiguous ? Passing::direct
-                       : step == 0 ? Passing::repeated
-                                   : Passing::gathered;
+            case OperandKind::array: {
+                // The session finds the conditions of a run computed in place from the
+                // runtime's callback or the processor's flags, except where it must
+                // evaluate NumPy's formula on every run: there the input is copied.
+                const bool copied = contiguous && !one_at_a_time &&
+                                    overwritten(shape, args, steps, k) &&
+                                    shape.evaluate != nullptr && !shape.kernel_flags_tell;
+                in_place |= contiguous && !one_at_a_time && !copied &&
+                            overwritten(shape, args, steps, k);
+                kind = one_at_a_time || copied ? Passing::gathered
+                       : contiguous            ? Passing::direct
+                       : step == 0             ? Passing::repeated
+                                               : Passing::gathered;
                 break;
+            }
             case OperandKind::output:
-                kind = contiguous ? Passing::direct : Passing::scattered;
+                kind = contiguous && !one_at_a_time ? Passing::direct : Passing::scattered;
                 break;
         }
-        buffered |= kind == Passing::repeated || kind == Passing::gathered ||
-                    kind == Passing::scattered;
+        buffered |= is_buffered(kind);
     }
 }
 
@@ -211,16 +215,17 @@ void compute(const Shape& shape, RuntimeCall call, char** args, npy_intp begin, 
              const npy_intp* steps, const Plan& plan, RuntimeSession& session) {
     const npy_intp count = end - begin;
     void* operands[max_operands];
-    npy_intp limit = configured_run_limit;
+    alignas(largest_element) std::byte values[max_operands][largest_element];
+    alignas(64) std::byte stack_buffers[max_operands][stack_elements * largest_element];
+    npy_intp limit = std::min(configured_run_limit, session.longest_run());
     std::byte* buffers[max_operands] = {};
     if (plan.buffered) {
-        limit = std::min(limit, buffer_elements);
-        const npy_intp filled = std::min(count, limit);
+        limit = std::min(limit, plan.one_at_a_time ? npy_intp{1} : buffer_elements);
+        npy_intp filled = std::min(count, limit);
         std::size_t offset = 0;
         std::size_t offsets[max_operands] = {};
         for (std::size_t k = 0; k < shape.operands; ++k) {
-            if (plan.passing[k] == Passing::repeated || plan.passing[k] == Passing::gathered ||
-                plan.passing[k] == Passing::scattered) {
+            if (is_buffered(plan.passing[k])) {
                 offsets[k] = offset;
                 offset += static_cast<std::size_t>(filled) * shape.sizes[k];
                 offset = (offset + 63) & ~std::size_t{63};
@@ -228,7 +233,13 @@ void compute(const Shape& shape, RuntimeCall call, char** args, npy_intp begin, 
         }
         std::byte* storage = thread_buffer(offset);
         for (std::size_t k = 0; k < shape.operands; ++k) {
-            buffers[k] = storage + offsets[k];
+            buffers[k] = storage != nullptr ? storage + offsets[k] : stack_buffers[k];
+        }
+        if (storage == nullptr) {
+            limit = std::min(limit, stack_elements);
+            filled = std::min(count, limit);
+        }
+        for (std::size_t k = 0; k < shape.operands; ++k) {
             if (plan.passing[k] == Passing::repeated) {
                 const auto size = static_cast<npy_intp>(shape.sizes[k]);
                 copy_strided(buffers[k], size, args[k], 0, filled, shape.sizes[k]);
@@ -238,7 +249,7 @@ void compute(const Shape& shape, RuntimeCall call, char** args, npy_intp begin, 
     // A thread that met underflow in its last call is likely to meet it again: a short
     // first run finds out before the bulk of the call pays the slow condition handling.
     npy_intp first_run = limit;
-    if (session.expects_underflow() && count >= probe_from && !session.collecting()) {
+    if (session.expects_underflow() && count >= probe_from) {
         first_run = std::min(limit, underflow_probe);
     }
     for (npy_intp done = begin; done < end;) {
@@ -251,8 +262,13 @@ void compute(const Shape& shape, RuntimeCall call, char** args, npy_intp begin, 
             const auto size = static_cast<npy_intp>(shape.sizes[k]);
             switch (plan.passing[k]) {
                 case Passing::direct:
-                case Passing::value:
                     operands[k] = start;
+                    break;
+                case Passing::value:
+                    // A copy: an output may be this operand's memory, and a run computed
+                    // again must read the value the first computing read.
+                    std::memcpy(values[k], start, shape.sizes[k]);
+                    operands[k] = values[k];
                     break;
                 case Passing::repeated:
                 case Passing::scattered:
@@ -265,28 +281,10 @@ void compute(const Shape& shape, RuntimeCall call, char** args, npy_intp begin, 
             }
         }
         call(static_cast<int>(run), operands, session.mode());
-        // A domain error leaves a NaN, a singularity or overflow an infinity, underflow a
-        // subnormal or a zero. A quiet or screened run reports nothing, so only its
-        // results tell whether it met a condition; where the last condition a status
-        // reports was underflow and every result is finite, it was the only kind.
-        // Otherwise the run is computed again to find every condition.
-        bool again;
-        if (session.screened()) {
-            again = !all_outputs(shape, operands, run, Accepted::normal);
-        } else if (session.quiet()) {
-            again = !all_outputs(shape, operands, run, Accepted::finite);
-        } else {
-            const int status = session.take_status();
-            if (status != 0) {
-                session.note(status);
-            }
-            again = status != 0 && (status != mode_values::STATUS_UNDERFLOW ||
-                                    !all_outputs(shape, operands, run, Accepted::finite));
-        }
-        if (again) {
+        if (session.after_run(operands, run)) {
             session.start_collecting();
             call(static_cast<int>(run), operands, session.mode());
-            session.take_status();
+            session.after_run(operands, run);
         }
         for (std::size_t k = 0; k < shape.operands; ++k) {
             if (plan.passing[k] == Passing::scattered) {
@@ -299,24 +297,48 @@ void compute(const Shape& shape, RuntimeCall call, char** args, npy_intp begin, 
     }
 }
 
+// The calling thread's floating-point flags around one inner-loop call: the flags
+// raised before it (by NumPy's casts, by earlier loops of the same ufunc call) stay;
+// those the runtime's kernels leave behind, in the SSE or the x87 unit, go, whether
+// the computation met them or not; then the conditions the call met are raised, for
+// NumPy to handle as numpy.errstate says.
+class ReportedConditions {
+public:
+    ReportedConditions() : before_(raised_flags()) {
+        if (before_ != 0) {
+            std::feclearexcept(before_);  // so that only the call's own flags are read
+        }
+    }
+    ~ReportedConditions() {
+        const int left = raised_flags();
+        if (left != 0) {
+            std::feclearexcept(left);
+        }
+        const int reported = before_ | record.flags();
+        if (reported != 0) {
+            std::feraiseexcept(reported);
+        }
+    }
+    ReportedConditions(const ReportedConditions&) = delete;
+    ReportedConditions& operator=(const ReportedConditions&) = delete;
+
+    ConditionRecord record;
+
+private:
+    int before_;
+};
+
 std::atomic<long> shared_calls{0};
 
 // The setting other threads compute the calling thread's call in: the accuracy and
 // FTZ/DAZ choice of the calling thread's mode where the call takes the thread's, since
-// each thread has a mode of its own. None where the mode leaves FTZ and DAZ to the
-// processor and the calling thread's processor state flushes subnormals (as a library
-// built with -ffast-math leaves it): the other threads' state is their own, and whether
-// the runtime heeds it is the runtime's choice, so such a call stays on its thread.
-std::optional<LoopSetting> for_other_threads(const LoopSetting& setting) {
+// each thread has a mode of its own.
+LoopSetting for_other_threads(const LoopSetting& setting) {
     const unsigned thread_mode = runtime::vmlGetMode();
-    const unsigned flush = thread_mode & mode_values::FTZDAZ_MASK;
-    if (flush == mode_values::FTZDAZ_CURRENT && flushes_subnormals()) {
-        return std::nullopt;
-    }
-    const unsigned accuracy = setting.accuracy != 0
-                                  ? setting.accuracy
+    const unsigned accuracy = (setting.accuracy & mode_values::ACCURACY_MASK) != 0
+                                  ? setting.accuracy & mode_values::ACCURACY_MASK
                                   : thread_mode & mode_values::ACCURACY_MASK;
-    return LoopSetting{accuracy | flush};
+    return LoopSetting{accuracy | (thread_mode & mode_values::FTZDAZ_MASK)};
 }
 
 struct SharedCall {
@@ -327,16 +349,15 @@ struct SharedCall {
     const npy_intp* steps;
     const Plan& plan;
     LoopSetting setting;
-    bool repeatable;
+    ConditionRecord& record;
     int parts;
     npy_intp share;
     std::atomic<int> next_part{0};
-    std::atomic<unsigned> conditions{0};
 };
 
 // One team member's parts of a shared call, computed by the runtime on this thread
-// alone, in one session for all of them.
-void compute_parts(void* data) {
+// alone, in one session for all of them, which records into the call's record.
+void compute_parts(void* data) noexcept {
     SharedCall& shared = *static_cast<SharedCall*>(data);
     std::optional<RuntimeSession> session;
     // Parts go to whichever member is free, so that a member woken late takes fewer.
@@ -344,42 +365,34 @@ void compute_parts(void* data) {
         const npy_intp begin = shared.share * part;
         const npy_intp end = std::min(shared.count, begin + shared.share);
         if (!session) {
-            session.emplace(shared.setting, shared.share, shared.repeatable, true);
+            session.emplace(shared.shape, shared.setting, shared.share, shared.record,
+                            shared.plan.in_place, true);
         }
         compute(shared.shape, shared.call, shared.args, begin, end, shared.steps, shared.plan,
                 *session);
     }
-    if (session) {
-        shared.conditions.fetch_or(session->conditions(), std::memory_order_relaxed);
-    }
 }
 
-// A buffered call shared out: the copies through the buffers are the calling thread's
-// work, and the runtime, given one bounded run at a time, would leave its own threads
-// idle. The call is cut into parts that the runtime's threads compute, each its own; the
-// conditions they meet are reported on the calling thread. False where the runtime has
-// no threads to lend, or the calling thread's processor state cannot be passed on.
+// A call shared out: the copies through the buffers are the calling thread's work, and
+// the runtime, given one bounded run at a time, would leave its own threads idle; and a
+// call whose conditions only the computing thread's flags show must not be split by the
+// runtime. The call is cut into parts that the runtime's threads compute, each its own,
+// recording into the call's record. False where the runtime has no threads to lend.
 bool compute_in_parts(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
                       const npy_intp* steps, const LoopSetting& setting, const Plan& plan,
-                      bool repeatable, int threads) {
+                      ConditionRecord& record, int threads) {
     // Parts of whole buffers, at least parallel_part elements each: the threads take them
     // one at a time, so that parts many against the threads keep them all busy to the end.
     const npy_intp fewest = (count + max_parts - 1) / max_parts;
     const npy_intp share = (std::max(parallel_part, fewest) + buffer_elements - 1) /
                            buffer_elements * buffer_elements;
     const int parts = static_cast<int>((count + share - 1) / share);
-    const std::optional<LoopSetting> other_setting = for_other_threads(setting);
-    if (!other_setting) {
-        return false;
-    }
-    SharedCall shared{shape, call, args, count, steps, plan, *other_setting,
-                      repeatable, parts, share};
+    SharedCall shared{shape, call, args, count, steps, plan, for_other_threads(setting),
+                      record, parts, share};
     if (!run_on_runtime_team(&compute_parts, &shared, std::min(parts, threads))) {
         return false;
     }
     shared_calls.fetch_add(1, std::memory_order_relaxed);
-    const unsigned met = shared.conditions.load(std::memory_order_relaxed);
-    report_conditions(met);
     return true;
 }
 
@@ -398,28 +411,18 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
     if (count <= 0) {
         return;
     }
-    if (sequential(shape, args, count, steps)) {
-        void* operands[max_operands];
-        RuntimeSession session(setting, count, false);
-        for (npy_intp i = 0; i < count; ++i) {
-            for (std::size_t k = 0; k < shape.operands; ++k) {
-                operands[k] = args[k] + i * steps[k];
-            }
-            call(1, operands, session.mode());
-            session.take_status();
-        }
-        return;
-    }
-    const bool repeatable = !in_place(shape, args, steps);
-    const Plan plan(shape, count, steps);
-    if (plan.buffered && count >= shared_from) {
+    ReportedConditions reported;
+    const Plan plan(shape, args, count, steps);
+    const bool alone = must_stay_on_thread(setting);
+    const bool own_flags = shape.evaluate != nullptr && shape.kernel_flags_tell;
+    if (!alone && !plan.one_at_a_time && (plan.buffered || own_flags) && count >= shared_from) {
         const int threads = runtime_threads();
         if (threads > 1 && compute_in_parts(shape, call, args, count, steps, setting, plan,
-                                            repeatable, threads)) {
+                                            reported.record, threads)) {
             return;
         }
     }
-    RuntimeSession session(setting, count, repeatable);
+    RuntimeSession session(shape, setting, count, reported.record, plan.in_place, alone);
     compute(shape, call, args, 0, count, steps, plan, session);
 }
 

@@ -1,31 +1,14 @@
 // Drives one inner-loop call of a vm ufunc: cuts the elements NumPy hands over into
-// runs the runtime takes in one call, and passes each operand as the runtime wants it.
+// runs the runtime takes in one call, passes each operand as the runtime wants it, and
+// reports the conditions the call met on the calling thread.
 #pragma once
 
 #include <cstddef>
 
 #include "dispatch/numpy_api.hpp"
+#include "dispatch/run_shape.hpp"
 
 namespace tessivec::dispatch {
-
-inline constexpr std::size_t max_operands = 7;  // linearfrac: 2 arrays, 4 scalars, 1 output
-
-enum class OperandKind : unsigned char { array, scalar, output };
-
-// What the runtime function takes, operand by operand, in the ufunc's order.
-struct Shape {
-    std::size_t operands;
-    OperandKind kinds[max_operands];
-    std::size_t sizes[max_operands];  // bytes per element
-    char types[max_operands];  // NumPy type numbers
-};
-
-// The accuracy a ufunc computes in: the calling thread's (0), or LA, HA or EP.
-struct LoopSetting {
-    unsigned accuracy;
-};
-
-using RuntimeCall = void (*)(int count, void* const* operands, long long mode);
 
 void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
          const npy_intp* steps, const LoopSetting& setting);
@@ -47,11 +30,12 @@ inline constexpr npy_intp buffer_elements = npy_intp{1} << 14;
 // elements each and at most max_parts of them. Many parts against few threads keep
 // every thread busy to the end: 7 parts of 10^6 elements on 2 threads left one idle
 // for a seventh of the call (1.6x the contiguous time against 1.35x with 31 parts).
+// So is a contiguous call whose conditions only the computing thread's flags show.
 inline constexpr npy_intp shared_from = npy_intp{1} << 16;
 inline constexpr npy_intp parallel_part = npy_intp{1} << 15;
 inline constexpr int max_parts = 64;
 
-// How many buffered calls have been shared among threads, for the process's life.
+// How many calls have been shared among threads, for the process's life.
 long calls_shared();
 
 }  // namespace tessivec::dispatch

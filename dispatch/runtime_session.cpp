@@ -3,7 +3,8 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <cfenv>
+#include <cmath>
+#include <limits>
 
 #include "dispatch/floating_point_state.hpp"
 #include "dispatch/mode_values.hpp"
@@ -11,38 +12,12 @@
 
 namespace tessivec::dispatch {
 
-// What a thread's inner-loop calls record, in one thread-local object so that a call
-// looks it up once.
-struct ThreadRecord {
-    // The conditions met during the current call, one bit per status code from
-    // STATUS_ERRDOM (domain) to STATUS_UNDERFLOW.
-    unsigned seen_conditions = 0;
-    // Whether the last call met underflow.
-    bool last_call_met_underflow = false;
-};
-
 namespace {
 
 using namespace mode_values;
 
-thread_local ThreadRecord thread_record;
-
-constexpr unsigned underflow_bit = 1u << (STATUS_UNDERFLOW - STATUS_ERRDOM);
-
-void note_condition(int status) {
-    if (status >= STATUS_ERRDOM && status <= STATUS_UNDERFLOW) {
-        thread_record.seen_conditions |= 1u << (status - STATUS_ERRDOM);
-    }
-}
-
-int collect_condition(runtime::DefVmlErrorContext* context) {
-    note_condition(context->iCode);
-    return 0;  // the result stays as the runtime computed it
-}
-
-// The floating-point status flag NumPy reads each condition from, in status-code order:
-// domain as invalid, singularity as divide, overflow, underflow.
-constexpr int flag_of_condition[] = {FE_INVALID, FE_DIVBYZERO, FE_OVERFLOW, FE_UNDERFLOW};
+// Whether this thread's last inner-loop call met underflow.
+thread_local bool last_call_met_underflow = false;
 
 // A function of the runtime the extension is bound to, by name, or null: the
 // thread-setting functions are not among the ones the extension declares.
@@ -70,37 +45,138 @@ const auto domain_max_threads =
     reinterpret_cast<DomainThreadCount>(runtime_symbol("MKL_Domain_Get_Max_Threads"));
 constexpr int vector_math_domain = 3;  // MKL_DOMAIN_VML
 
+// The runtime loads its threading layer when it is loaded itself.
+bool tbb_layer_loaded() {
+    void* layer = dlopen("libmkl_tbb_thread.so.3", RTLD_NOW | RTLD_NOLOAD);
+    if (layer == nullptr) {
+        return false;
+    }
+    dlclose(layer);
+    return true;
+}
+
+constexpr npy_intp any_length = std::numeric_limits<npy_intp>::max();
+
+// Whether `count` reals are all normal numbers (or all finite ones).
+template <class Real>
+bool all_values(const void* data, npy_intp count, bool normal) {
+    const auto* values = static_cast<const Real*>(data);
+    bool all = true;
+    if (normal) {
+        for (npy_intp i = 0; i < count; ++i) {
+            all &= std::isnormal(values[i]);
+        }
+    } else {
+        for (npy_intp i = 0; i < count; ++i) {
+            all &= std::isfinite(values[i]);
+        }
+    }
+    return all;
+}
+
+bool is_complex(char type) { return type == NPY_CFLOAT || type == NPY_CDOUBLE; }
+bool is_single(char type) { return type == NPY_FLOAT || type == NPY_CFLOAT; }
+
+// Whether every output of a run holds normal numbers only (or finite ones only).
+bool all_outputs(const Shape& shape, void* const* operands, npy_intp count, bool normal) {
+    for (std::size_t k = 0; k < shape.operands; ++k) {
+        if (shape.kinds[k] != OperandKind::output) {
+            continue;
+        }
+        const char type = shape.types[k];
+        const npy_intp reals = count * (is_complex(type) ? 2 : 1);
+        const bool all = is_single(type) ? all_values<float>(operands[k], reals, normal)
+                                         : all_values<double>(operands[k], reals, normal);
+        if (!all) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether every output of element `index` is a normal number.
+bool normal_element(const Shape& shape, void* const* operands, npy_intp index) {
+    for (std::size_t k = 0; k < shape.operands; ++k) {
+        if (shape.kinds[k] != OperandKind::output) {
+            continue;
+        }
+        const char type = shape.types[k];
+        const npy_intp parts = is_complex(type) ? 2 : 1;
+        const bool normal =
+            is_single(type)
+                ? all_values<float>(static_cast<const float*>(operands[k]) + index * parts,
+                                    parts, true)
+                : all_values<double>(static_cast<const double*>(operands[k]) + index * parts,
+                                     parts, true);
+        if (!normal) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool has_local_thread_count() { return set_local_thread_count != nullptr; }
+
+bool runtime_splits_at_will() {
+    static const bool splits = tbb_layer_loaded();
+    return splits;
+}
 
 int runtime_threads() {
     return domain_max_threads != nullptr ? std::max(1, domain_max_threads(vector_math_domain))
                                          : 1;
 }
 
+unsigned flush_choice(const LoopSetting& setting) {
+    const unsigned flush = setting.accuracy & FTZDAZ_MASK;
+    return flush != FTZDAZ_CURRENT ? flush : runtime::vmlGetMode() & FTZDAZ_MASK;
+}
+
+bool must_stay_on_thread(const LoopSetting& setting) {
+    return flushes_subnormals() && flush_choice(setting) == FTZDAZ_CURRENT;
+}
+
 // An accuracy or FTZDAZ field of 0 in an m form's mode keeps the thread's setting.
-RuntimeSession::RuntimeSession(const LoopSetting& setting, npy_intp count, bool repeatable,
-                               bool alone)
-    : record_(thread_record),
+RuntimeSession::RuntimeSession(const Shape& shape, const LoopSetting& setting, npy_intp count,
+                               ConditionRecord& record, bool in_place, bool alone)
+    : shape_(shape),
+      record_(record),
       accuracy_(setting.accuracy),
+      watch_(Watch::status),
       mode_(static_cast<long long>(setting.accuracy | ERRMODE_IGNORE)),
-      flags_(raised_condition_flags()),
-      repeatable_(repeatable) {
-    record_.seen_conditions = 0;
-    expects_underflow_ = record_.last_call_met_underflow;
-    if (repeatable && count < screened_below) {
-        mode_ = static_cast<long long>(accuracy_ | ERRMODE_NOERR);
-        screened_ = true;
-        return;
+      longest_run_(any_length),
+      in_place_(in_place) {
+    const bool evaluated = shape.evaluate != nullptr;
+    // Where only this thread's flags are read, the runtime computes on this thread only.
+    if (evaluated && shape.kernel_flags_tell && (count >= screened_below || in_place)) {
+        watch_ = Watch::flags;
+        alone = true;
+    } else if (evaluated) {
+        watch_ = Watch::results;
+    } else if (count < screened_below) {
+        watch_ = Watch::screened;
+    } else {
+        expects_underflow_ = last_call_met_underflow;
     }
-    keep_prior_status();
-    if ((alone || (count >= threads_possible_from && count < one_thread_below)) &&
-        set_local_thread_count != nullptr) {
+    if (watch_ != Watch::status) {
+        mode_ = static_cast<long long>(accuracy_ | ERRMODE_NOERR);
+    } else {
+        keep_prior_status();
+    }
+    if (watch_ == Watch::flags) {
+        clear_sse_flags();  // what earlier calls on this thread left
+    }
+    const bool few = count >= threads_possible_from && count < one_thread_below;
+    if ((alone || few) && set_local_thread_count != nullptr) {
         threads_ = set_local_thread_count(1);
         threads_set_ = true;
     }
-    if (!repeatable) {
+    if (alone && runtime_splits_at_will()) {
+        longest_run_ = tbb_alone_run;
+    }
+    if (in_place && !evaluated) {
         start_collecting();
     }
 }
@@ -115,52 +191,90 @@ void RuntimeSession::keep_prior_status() {
     status_kept_ = true;
 }
 
+int RuntimeSession::take_status() {
+    const int status = runtime::vmlGetErrStatus();
+    if (status != STATUS_OK) {
+        runtime::vmlClearErrStatus();
+    }
+    return status;
+}
+
 void RuntimeSession::start_collecting() {
-    if (collecting_) {
+    if (watch_ == Watch::collecting) {
         return;
     }
     keep_prior_status();
     thread_mode_ = runtime::vmlGetMode();
     callback_ = runtime::vmlGetErrorCallBack();
-    runtime::vmlSetErrorCallBack(&collect_condition);
-    // The callback runs on whichever thread meets the condition, and only the calling
-    // thread's record is read: while collecting, the runtime computes on this thread.
-    if (!threads_set_ && set_local_thread_count != nullptr) {
-        threads_ = set_local_thread_count(1);
-        threads_set_ = true;
-    }
+    collector_.emplace(record_);
+    runtime::vmlSetErrorCallBack(collector_->function());
     mode_ = static_cast<long long>(accuracy_ | ERRMODE_CALLBACK);
-    collecting_ = true;
-    quiet_ = false;
-    screened_ = false;
+    watch_ = Watch::collecting;
 }
 
-unsigned RuntimeSession::conditions() const { return record_.seen_conditions; }
+void RuntimeSession::evaluate(void* const* operands, npy_intp count) {
+    const unsigned flush = flush_choice(LoopSetting{accuracy_});
+    FlushSetting as_the_runtime(flush == FTZDAZ_ON, flush == FTZDAZ_OFF);
+    int met = 0;
+    for (npy_intp i = 0; i < count; ++i) {
+        if (!normal_element(shape_, operands, i)) {
+            met |= shape_.evaluate(operands, i);
+        }
+    }
+    clear_sse_flags();
+    record_.add(met);
+}
 
-int RuntimeSession::take_status() {
-    const int status = runtime::vmlGetErrStatus();
+bool RuntimeSession::after_run(void* const* operands, npy_intp count) {
+    switch (watch_) {
+        case Watch::collecting:
+            take_status();
+            return false;
+        case Watch::screened:
+            return !all_outputs(shape_, operands, count, true);
+        case Watch::quiet:
+            return !all_outputs(shape_, operands, count, false);
+        case Watch::flags:
+            if (sse_flags() == 0) {
+                return false;
+            }
+            if (in_place_) {
+                record_.add(sse_flags());
+                clear_sse_flags();
+            } else {
+                evaluate(operands, count);
+            }
+            return false;
+        case Watch::results:
+            if (!all_outputs(shape_, operands, count, true)) {
+                evaluate(operands, count);
+            }
+            return false;
+        case Watch::status:
+            break;
+    }
+    const int status = take_status();
     if (status == STATUS_OK) {
-        return STATUS_OK;
+        return false;
     }
-    runtime::vmlClearErrStatus();
-    return collecting_ ? STATUS_OK : status;
-}
-
-void RuntimeSession::note(int status) {
-    note_condition(status);
-    if (status == STATUS_UNDERFLOW && repeatable_ && !collecting_) {
+    // Where the last condition the status reports was underflow and every result is
+    // finite, it was the only kind: nothing is left to find, and the rest of the call can
+    // go quiet. Any other condition is told apart element by element.
+    if (status == STATUS_UNDERFLOW && all_outputs(shape_, operands, count, false)) {
+        record_.add(flag_of_status(status));
         mode_ = static_cast<long long>(accuracy_ | ERRMODE_NOERR);
-        quiet_ = true;
+        watch_ = Watch::quiet;
+        return false;
     }
+    return flag_of_status(status) != 0;
 }
 
 RuntimeSession::~RuntimeSession() {
-    const unsigned seen = record_.seen_conditions;
-    record_.last_call_met_underflow = (seen & underflow_bit) != 0;
+    last_call_met_underflow = (record_.flags() & FE_UNDERFLOW) != 0;
     if (threads_set_) {
         set_local_thread_count(threads_);
     }
-    if (collecting_) {
+    if (collector_) {
         if (callback_ != nullptr) {
             runtime::vmlSetErrorCallBack(callback_);
         } else {
@@ -173,25 +287,6 @@ RuntimeSession::~RuntimeSession() {
     }
     if (status_kept_ && prior_status_ != STATUS_OK) {
         runtime::vmlSetErrStatus(prior_status_);
-    }
-    // Flags the runtime's own arithmetic raised go; the conditions it reported are
-    // raised for NumPy, which handles them as numpy.errstate says.
-    const int raised = raised_condition_flags() & ~flags_;
-    if (raised != 0) {
-        std::feclearexcept(raised);
-    }
-    report_conditions(seen);
-}
-
-void report_conditions(unsigned conditions) {
-    int reported = 0;
-    for (unsigned i = 0; i < 4; ++i) {
-        if (conditions & (1u << i)) {
-            reported |= flag_of_condition[i];
-        }
-    }
-    if (reported != 0) {
-        std::feraiseexcept(reported);
     }
 }
 

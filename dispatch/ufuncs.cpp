@@ -1,7 +1,6 @@
 #include "dispatch/ufuncs.hpp"
 
-#include <utility>
-#include <string>
+#include <cstring>
 #include <string_view>
 
 #include "common/reference.hpp"
@@ -68,7 +67,17 @@ PyObject* new_ufunc(const Operation& operation, const LoopSetting& setting,
         kept.types.insert(kept.types.end(), loop.shape->types,
                           loop.shape->types + loop.shape->operands);
     }
-    kept.name = prefix != nullptr ? String(prefix) + "." + operation.name : String(operation.name);
+    // A two-output ufunc of the thread's accuracy is named by the module's own name
+    // (vm.modf): libraries that look a two-output ufunc up by its name among their own
+    // functions (dask does) then find none and fail, where they would silently take
+    // NumPy's same-named function for it. The module reaches such a ufunc by that name.
+    if (prefix != nullptr) {
+        kept.name = String(prefix) + "." + operation.name;
+    } else if (const char* dot = std::strrchr(module, '.'); outputs > 1) {
+        kept.name = String(dot != nullptr ? dot + 1 : module) + "." + operation.name;
+    } else {
+        kept.name = operation.name;
+    }
     Reference ufunc(PyUFunc_FromFuncAndDataAndSignature(
         kept.functions.data(), kept.data.data(), kept.types.data(),
         static_cast<int>(operation.loop_count), inputs, outputs, operation.identity,

@@ -19,6 +19,9 @@ def __getattr__(name):
             return metadata.version("vantrel-mkl")
         except metadata.PackageNotFoundError:  # a source tree put on sys.path by hand
             return "0+unknown"
+    if name in ("vm", "tessivec"):  # imported when first reached, as pickle reaches them
+        import importlib
+        return importlib.import_module(f"{__name__}.{name}")
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 

@@ -41,4 +41,22 @@ la = _Accuracy("la")
 ha = _Accuracy("ha")
 ep = _Accuracy("ep")
 
+
+class _ThreadAccuracy(SimpleNamespace):
+    """vm's ufuncs in the thread's accuracy, under the name a two-output ufunc has
+    (``vm.sincos``), which pickle looks up: a name no other library has for a function
+    of its own."""
+
+    def __reduce__(self) -> str:
+        return "vm"
+
+
+_thread_accuracy = _ThreadAccuracy(**_OPERATIONS)
+
+
+def __getattr__(name: str):
+    if name == "vm":
+        return _thread_accuracy
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
 __all__ = sorted([*_OPERATIONS, *_dispatch.gather_scatter]) + ["la", "ha", "ep", *_mode_names]
