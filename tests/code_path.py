@@ -26,3 +26,19 @@ def selection() -> str:
     chosen = [f"{name}={os.environ[name]}" for name in ("MKL_ENABLE_INSTRUCTIONS", "MKL_CBWR")
               if name in os.environ]
     return ", ".join(chosen) or "the runtime's own choice"
+
+
+def threading_layer() -> str:
+    """The runtime's threading layer, as threadpoolctl names it: intel, gnu, tbb or
+    sequential."""
+    import threadpoolctl
+
+    from vantrel.mkl import tessivec  # noqa: F401 (loads the runtime)
+    pools = [p for p in threadpoolctl.threadpool_info() if p["internal_api"] == "mkl"]
+    return pools[0]["threading_layer"] if pools else "unknown"
+
+
+def shares_calls() -> bool:
+    """Whether vm can share a call among the runtime's own threads: an OpenMP layer, and
+    more than one processor."""
+    return threading_layer() in ("intel", "gnu") and (os.cpu_count() or 1) > 1

@@ -68,6 +68,7 @@ def recorder(lib):
 
 
 def pytest_report_header(config):
-    from code_path import cpu_model, kernel_libraries, selection
+    from code_path import cpu_model, kernel_libraries, selection, threading_layer
     return [f"processor: {cpu_model()}",
-            f"runtime kernels: {', '.join(kernel_libraries())} ({selection()})"]
+            f"runtime kernels: {', '.join(kernel_libraries())} ({selection()}), "
+            f"threading layer: {threading_layer()}"]

@@ -21,8 +21,31 @@ def test_dask_stays_lazy_and_computes_what_vm_computes():
     result = vm.exp(lazy)
     assert isinstance(result, da.Array)
     assert result.compute(scheduler="sync").tobytes() == vm.exp(X).tobytes()
-    # (Dask takes two-output ufuncs only where it has its own wrapper, as for np.modf.)
     assert vm.powx(lazy, 2.5).compute(scheduler="sync").tobytes() == vm.powx(X, 2.5).tobytes()
+
+
+TWO_OUTPUTS = [getattr(namespace, f.name) for f in vm_functions() if f.outputs == 2
+               for namespace in (vm, vm.la, vm.ha, vm.ep)]
+
+
+def test_modf_gives_numpys_order():
+    x = np.array([1.5, -2.25, 0.0, -0.0, np.inf, -np.inf, np.nan])
+    for got, want in zip(vm.modf(x), np.modf(x)):
+        assert got.tobytes() == want.tobytes()
+
+
+@pytest.mark.parametrize("ufunc", TWO_OUTPUTS, ids=lambda u: u.__name__)
+def test_two_output_ufuncs_on_dask_arrays_are_never_another_librarys(ufunc):
+    # Dask looks a two-output ufunc up by its name among its own functions; vm's names
+    # are none of them, so the call fails rather than run NumPy's same-named function.
+    da = pytest.importorskip("dask.array")
+    lazy = da.from_array(X, chunks=5)
+    with pytest.raises(TypeError):
+        ufunc(lazy)
+    # What the README gives for dask arrays instead.
+    results = da.apply_gufunc(ufunc, "()->(),()", lazy, output_dtypes=(X.dtype, X.dtype))
+    for got, want in zip(results, ufunc(X)):
+        assert got.compute(scheduler="sync").tobytes() == want.tobytes()
 
 
 def test_pandas_aligns_and_keeps_the_index():
@@ -92,8 +115,13 @@ def test_multiprocessing_runs_vm_in_other_processes():
     assert result.tobytes() == vm.ep.exp(X).tobytes()
 
 
-def test_dask_distributed_computes_vm_in_two_worker_processes():
+def test_dask_distributed_computes_vm_in_two_worker_processes(monkeypatch):
     distributed = pytest.importorskip("distributed")
+    # The cluster sets MKL_NUM_THREADS=1 and the like in this process's environment too,
+    # where the runtime would read them for the tests that follow.
+    for name in ("OMP_NUM_THREADS", "MKL_NUM_THREADS", "OPENBLAS_NUM_THREADS"):
+        monkeypatch.setenv(name, "")
+        monkeypatch.delenv(name)
     da = pytest.importorskip("dask.array")
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                   host="127.0.0.1", dashboard_address=None,

@@ -11,6 +11,7 @@ import numpy as np
 import pytest
 from vantrel.mkl import _dispatch, vm
 
+from code_path import shares_calls
 from test_vm_results import LAYOUT_CASES, operands, results_of, same
 
 pytestmark = pytest.mark.usefixtures("clean_runtime_state")
@@ -20,8 +21,8 @@ N = 4 * 2**15 + 5  # several parts, the last one short
 # many parts has some of its later ones computed elsewhere, which ones varying from call
 # to call.
 MANY = 2**20 + 5
-SHARED = pytest.mark.skipif((os.cpu_count() or 1) < 2,
-                            reason="one processor: the runtime has no threads to lend")
+SHARED = pytest.mark.skipif(not shares_calls(),
+                            reason="one processor, or no OpenMP team the runtime could lend")
 
 
 def spread(a):
