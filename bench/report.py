@@ -89,6 +89,9 @@ def goals(results: dict) -> list[dict]:
     ratio = paired_ratio(vm["underflow"], vm_calls.UNDERFLOW_VM, vm_calls.UNDERFLOW_NUMPY)
     goal("vm.exp / np.exp, float32, 40 % underflowing results", f"{ratio:.2f}x", "<= 1.5x",
          ratio <= 1.5)
+    ratio = paired_ratio(vm["reduce"], vm_calls.REDUCE_VM, vm_calls.REDUCE_NUMPY)
+    goal(f"vm.add.reduce / np.add.reduce, {vm['reduce_count']:.0e} float64 elements",
+         f"{ratio:.2f}x", "<= 2x", ratio <= 2)
     return found
 
 
@@ -243,7 +246,9 @@ def _other_sections(results: dict) -> list[str]:
              (vm["pack"], vm_calls.PACKV, vm_calls.INDEXING, 1e9, "ns"),
              (vm["underflow"], vm_calls.UNDERFLOW_VM, vm_calls.UNDERFLOW_NUMPY, 1e6, "µs"),
              (vm["underflow"], vm_calls.UNDERFLOW_FLOOR, vm_calls.UNDERFLOW_NUMPY, 1e6, "µs"),
-             (vm["underflow"], vm_calls.UNDERFLOW_VM, vm_calls.UNDERFLOW_FLOOR, 1e6, "µs")]
+             (vm["underflow"], vm_calls.UNDERFLOW_VM, vm_calls.UNDERFLOW_FLOOR, 1e6, "µs"),
+             (vm["reduce"], vm_calls.REDUCE_VM, vm_calls.REDUCE_NUMPY, 1e6, "µs"),
+             (vm["arithmetic"], vm_calls.ADD_VM, vm_calls.ADD_NUMPY, 1e6, "µs")]
     rows = [[name, f"{reported_seconds(t, name) * scale:,.1f} {unit}", other,
              f"{reported_seconds(t, other) * scale:,.1f} {unit}",
              f"{paired_ratio(t, name, other):.2f}"] for t, name, other, scale, unit in pairs]

@@ -44,12 +44,13 @@ class Sizes:
     vm_rounds: int
     vm_strided_count: int = 10**6
     vm_pow_counts: tuple[int, ...] = tuple(10**k for k in range(1, 8))
+    vm_reduce_count: int = 10**6
 
 
 FULL = Sizes(0.002, 51, tuple(10**k for k in range(2, 8)), 0.005, 31, 15,
              (10**3, 10**4, 10**5), 0.05, 11, 10**5, 0.02, 21, 10**5, 0.005, 31)
 QUICK = Sizes(0.0005, 2, (10**2, 10**3), 0.0005, 2, 1, (10**3,), 0.002, 2, 10**3, 0.001, 2,
-              10**3, 0.0005, 2, 10**3, (10, 10**3))
+              10**3, 0.0005, 2, 10**3, (10, 10**3), 10**3)
 
 
 def machine(started: datetime.datetime) -> dict:
@@ -121,7 +122,7 @@ def measure(sizes: Sizes, quick: bool) -> dict:
     step("vm")
     results["vm"] = VmBench(lib, ffi).run(sizes.vm_large_count, sizes.vm_batch_s,
                                           sizes.vm_rounds, sizes.vm_strided_count,
-                                          sizes.vm_pow_counts)
+                                          sizes.vm_pow_counts, sizes.vm_reduce_count)
     results["elapsed_s"] = time.perf_counter() - began
     step("done")
     return results

@@ -10,7 +10,10 @@
   from 10 to 10^7 elements (vm runs small calls on one thread by itself);
 - vm.packv on 100 elements against x[idx];
 - vm.exp on float32 with 40 % underflowing results against numpy.exp (the runtime's
-  condition handling on vm's default path).
+  condition handling on vm's default path);
+- vm.add.reduce on 10^6 float64 elements against numpy.add.reduce (both sum pairwise);
+- vm.add on 10^5 float64 elements into a preallocated out against numpy.add (vm finds
+  the conditions of the runtime's plain arithmetic itself).
 
 Multi-threaded comparisons are timed by the wall clock, the others by the calling
 thread's CPU time."""
@@ -39,6 +42,10 @@ INDEXING = "x[idx]"
 UNDERFLOW_VM = "vm.exp(x), float32, 40 % underflow"
 UNDERFLOW_NUMPY = "np.exp(x), float32, 40 % underflow"
 UNDERFLOW_FLOOR = "lib.vmsExp(n, x, r, HA | NOERR), 40 % underflow"
+REDUCE_VM = "vm.add.reduce(x)"
+REDUCE_NUMPY = "np.add.reduce(x)"
+ADD_VM = "vm.add(x, y, out=r)"
+ADD_NUMPY = "np.add(x, y, out=r)"
 
 
 class VmBench:
@@ -66,7 +73,8 @@ class VmBench:
         return {name: t.as_json() for name, t in interleave(batches, rounds).items()}
 
     def run(self, large_count: int, batch_seconds: float, rounds: int,
-            strided_count: int = 10**6, pow_counts=tuple(10**k for k in range(1, 8))) -> dict:
+            strided_count: int = 10**6, pow_counts=tuple(10**k for k in range(1, 8)),
+            reduce_count: int = 10**6) -> dict:
         import numpy as np
         from vantrel.mkl import vm
 
@@ -104,6 +112,15 @@ class VmBench:
                                      UNDERFLOW_FLOOR: (floor, "f(n, x, r, mode)")},
                                     batch_seconds, rounds)
 
+        summed = {"vm": vm, "np": np, "x": rng.uniform(-1.0, 1.0, reduce_count)}
+        reduction = self._timed({REDUCE_VM: (summed, "vm.add.reduce(x)"),
+                                 REDUCE_NUMPY: (summed, "np.add.reduce(x)")},
+                                batch_seconds, rounds)
+        added = {"vm": vm, "np": np, "x": x, "y": rng.uniform(-1.0, 1.0, large_count), "r": r}
+        arithmetic = self._timed({ADD_VM: (added, "vm.add(x, y, out=r)"),
+                                  ADD_NUMPY: (added, "np.add(x, y, out=r)")},
+                                 batch_seconds, rounds)
+
         cores = os.cpu_count() or 1
         previous = set_runtime_threads(cores)
         try:
@@ -128,4 +145,5 @@ class VmBench:
             set_runtime_threads(previous)
         return {"one_element": single, "large_count": large_count, "large": many,
                 "strided_count": strided_count, "strided": strided, "cores": cores,
-                "pow": powers, "pack": pack, "underflow": underflow}
+                "pow": powers, "pack": pack, "underflow": underflow,
+                "reduce_count": reduce_count, "reduce": reduction, "arithmetic": arithmetic}
