@@ -43,6 +43,21 @@ class RuntimeNotLoadable(ImportError):
     """The runtime, or a library it needs, cannot be loaded in this environment."""
 
 
+SUBINTERPRETER = (
+    "vantrel.mkl.tessivec and vantrel.mkl.vm cannot be imported in a subinterpreter: the "
+    "runtime keeps its mode, error status and error callback per OS thread, for every "
+    "interpreter of the process at once, and a callback would outlive the interpreter "
+    "that set it. Import them in the main interpreter.")
+
+
+def in_subinterpreter() -> bool:
+    """Whether this code runs in an interpreter other than the process's main one."""
+    state = ctypes.PYFUNCTYPE(ctypes.c_void_p)
+    current = state(("PyInterpreterState_Get", ctypes.pythonapi))
+    main = state(("PyInterpreterState_Main", ctypes.pythonapi))
+    return current() != main()
+
+
 def requirement(distribution: str) -> str:
     """This package's requirement on ``distribution``, as its metadata states it."""
     from importlib import metadata
