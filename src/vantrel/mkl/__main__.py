@@ -42,16 +42,7 @@ def describe_mode(mode: int) -> str:
 
 def cpu() -> str:
     """Vendor and model name from /proc/cpuinfo."""
-    found = {}
-    try:
-        with open("/proc/cpuinfo") as cpuinfo:
-            for line in cpuinfo:
-                key, _, value = line.partition(":")
-                found.setdefault(key.strip(), value.strip())
-                if "vendor_id" in found and "model name" in found:
-                    break
-    except OSError:
-        pass
+    found = _runtime.processor()
     vendor, model = found.get("vendor_id"), found.get("model name")
     return f"{vendor or 'unknown vendor'}, {model or platform.processor() or 'unknown model'}"
 
