@@ -35,20 +35,6 @@ void hand_on(PyObject* owner) noexcept {
     }
 }
 
-}  // namespace
-
-void drop_ended_callback_owners() {
-    Ended* ended = ended_owners.exchange(nullptr, std::memory_order_acquire);
-    while (ended != nullptr) {
-        Ended* next = ended->next;
-        Py_DECREF(ended->owner);
-        std::free(ended);
-        ended = next;
-    }
-}
-
-namespace {
-
 struct OwnerSlot {
     PyObject* owner = nullptr;  // a strong reference
     VMLErrorCallBack address = nullptr;
@@ -157,6 +143,16 @@ bool watch_thread_state() {
 }
 
 }  // namespace
+
+void drop_ended_callback_owners() {
+    Ended* ended = ended_owners.exchange(nullptr, std::memory_order_acquire);
+    while (ended != nullptr) {
+        Ended* next = ended->next;
+        Py_DECREF(ended->owner);
+        std::free(ended);
+        ended = next;
+    }
+}
 
 PyObject* held_callback_owner() { return this_thread.owner; }
 

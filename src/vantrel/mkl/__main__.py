@@ -24,7 +24,7 @@ ERRMODES = {value: name.removeprefix("ERRMODE_") for name, value in MODE_VALUES.
             if name.startswith("ERRMODE_") and value and value & (value - 1) == 0}
 ACCURACY_MASK = MODE_VALUES["ACCURACY_MASK"]
 # The kernel libraries the runtime falls back to on a CPU it has no tuned path for.
-GENERIC_KERNELS = ("libmkl_vml_def", "libmkl_vml_cmpt")
+GENERIC_KERNELS = (_runtime.GENERIC_KERNELS, _runtime.COMPATIBLE_KERNELS)
 GENERIC_WARNING = """\
 WARNING   the runtime runs its generic kernels ({kernel}) on this CPU.
           {reason} What it costs here:

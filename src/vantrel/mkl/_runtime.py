@@ -235,7 +235,7 @@ def processor() -> dict[str, str]:
     return fields
 
 
-def kernel_libraries() -> list[str]:
+def kernel_libraries_needed() -> list[str]:
     """The vector math kernel libraries the runtime may open on this processor, with
     this environment's settings."""
     branch = os.environ.get("MKL_CBWR", "").split(",")[0].strip().upper()
@@ -256,7 +256,7 @@ def needed_libraries() -> list[tuple[str, str]]:
               (THREADING_LIBRARIES.get(chosen_layer("MKL_THREADING_LAYER", "INTEL")), layers),
               (INTERFACE_LIBRARIES.get(interface_flavour()), layers)]
     wanted += [(name, "its vector math functions need on this processor")
-               for name in kernel_libraries()]
+               for name in kernel_libraries_needed()]
     return [(name, why) for name, why in wanted if name]
 
 
