@@ -152,7 +152,8 @@ def _per_call_section(results: dict) -> list[str]:
               "export of its own taken from the array's exporter, against the module's own "
               "`ffi.new` arrays.", ""]
     own = reported_seconds(add, per_call.MODULE)
-    rows = [[name, _ns(reported_seconds(add, name)),
+    rows = [[name if name != per_call.MODULE else "module, ffi.new arrays",
+             _ns(reported_seconds(add, name)),
              f"{(reported_seconds(add, name) / own - 1) * 100:+.0f} %"]
             for name in per_call.BORROWED]
     lines += _table(["arrays", "ns per call", "over ffi.new arrays"], rows)
