@@ -21,6 +21,11 @@ RUNTIME_FROM_C = "runtime from C"
 EMPTY_LOOP = "empty loop"
 FLOOR_THROUGH_BACKEND = "floor + backend conversions"
 FLOOR_WITH_ERRNO = "floor + backend conversions + errno bracket"
+# The module on memory that other objects lend through ffi.from_buffer, which each call
+# holds with a buffer export of its own, against its own ffi.new arrays (MODULE).
+FROM_NUMPY = "module, from_buffer of NumPy arrays"
+FROM_BYTEARRAY = "module, from_buffer of bytearrays"
+BORROWED = (MODULE, FROM_NUMPY, FROM_BYTEARRAY)
 
 CONTENDERS = (MODULE, FLOOR, CTYPES, ABI, NUMPY, RUNTIME_FROM_C)
 BREAKDOWN = (RUNTIME_FROM_C, EMPTY_LOOP, FLOOR, FLOOR_THROUGH_BACKEND, FLOOR_WITH_ERRNO, MODULE)
@@ -61,6 +66,12 @@ def _module_name(shape: Shape) -> str:
     return "vdadd" if shape.symbol == "vdadd_" else shape.symbol
 
 
+def _lender(contender: str, value: float):
+    """One double's memory, lent by a NumPy array or a bytearray."""
+    array = np.array([value])
+    return array if contender == FROM_NUMPY else bytearray(array.tobytes())
+
+
 def _statement(shape: Shape, contender: str) -> str:
     if contender == NUMPY:
         return shape.numpy
@@ -82,6 +93,10 @@ class PerCallBench:
         arrays = dict(self.arrays)
         if contender == MODULE:
             function = getattr(self.lib, _module_name(shape))
+        elif contender in (FROM_NUMPY, FROM_BYTEARRAY):
+            function = getattr(self.lib, _module_name(shape))
+            arrays = {name: self.ffi.from_buffer("double[]", _lender(contender, array[0]))
+                      for name, array in self.arrays.items()}
         elif contender in (FLOOR, FLOOR_THROUGH_BACKEND, FLOOR_WITH_ERRNO):
             suffix = {FLOOR: "", FLOOR_THROUGH_BACKEND: "_through_backend",
                       FLOOR_WITH_ERRNO: "_with_errno"}[contender]
@@ -121,7 +136,8 @@ class PerCallBench:
     def _batch_builders(self, shape: Shape) -> dict[str, Callable[[int], Batch]]:
         contenders = list(CONTENDERS)
         if shape.symbol == "vdAdd":
-            contenders += [EMPTY_LOOP, FLOOR_THROUGH_BACKEND, FLOOR_WITH_ERRNO]
+            contenders += [EMPTY_LOOP, FLOOR_THROUGH_BACKEND, FLOOR_WITH_ERRNO, FROM_NUMPY,
+                           FROM_BYTEARRAY]
         builders = {}
         for contender in contenders:
             if contender == RUNTIME_FROM_C:

@@ -149,6 +149,17 @@ def _per_call_section(results: dict) -> list[str]:
         if step != per_call.EMPTY_LOOP:
             previous = value
     lines += _table(["step", "ns per call", "added over the step before"], rows)
+
+    lines += ["### `vdAdd(1, a, b, r)` on memory other objects lend", "",
+              "The same call on `ffi.from_buffer` arrays, which each call holds with a buffer "
+              "export of its own taken from the array's exporter, against the module's own "
+              "`ffi.new` arrays.", ""]
+    own = reported_seconds(add, per_call.MODULE)
+    rows = [[name if name != per_call.MODULE else "module, ffi.new arrays",
+             _ns(reported_seconds(add, name)),
+             f"{(reported_seconds(add, name) / own - 1) * 100:+.0f} %"]
+            for name in per_call.BORROWED]
+    lines += _table(["arrays", "ns per call", "over ffi.new arrays"], rows)
     return lines
 
 

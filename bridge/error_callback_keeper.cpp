@@ -2,6 +2,7 @@
 
 #include "bridge/backend_entry_points.hpp"
 #include "bridge/cdata_objects.hpp"
+#include "bridge/thread_callback_owner.hpp"
 #include "bridge/type_objects.hpp"
 
 namespace tessivec::bridge {
@@ -10,38 +11,6 @@ using common::Reference;
 using runtime::VMLErrorCallBack;
 
 namespace {
-
-PyObject* holder_key() {
-    static PyObject* key = PyUnicode_InternFromString("vantrel.mkl.tessivec error callback");
-    return key;
-}
-
-PyObject* thread_dict() {
-    PyObject* dict = holder_key() != nullptr ? PyThreadState_GetDict() : nullptr;
-    if (dict == nullptr && !PyErr_Occurred()) {
-        PyErr_SetString(PyExc_RuntimeError, "no thread state to hold the error callback in");
-    }
-    return dict;
-}
-
-// The owner the calling thread holds, or none; false on failure.
-bool held_owner(PyObject* dict, Reference& owner) {
-    owner = Reference::borrowed(PyDict_GetItemWithError(dict, holder_key()));
-    return owner || !PyErr_Occurred();
-}
-
-bool hold(PyObject* dict, PyObject* owner) {
-    if (owner != nullptr) {
-        return PyDict_SetItem(dict, holder_key(), owner) == 0;
-    }
-    if (PyDict_DelItem(dict, holder_key()) < 0) {
-        if (!PyErr_ExceptionMatches(PyExc_KeyError)) {
-            return false;
-        }
-        PyErr_Clear();
-    }
-    return true;
-}
 
 void* address_of(PyObject* cdata) { return cdata_head(cdata)->data; }
 
@@ -97,23 +66,22 @@ bool owner_of(PyObject* object, void* address, PyObject* held, Reference& owner)
 }  // namespace
 
 bool ErrorCallbackExchange::before_setting(PyObject* object, VMLErrorCallBack address) {
-    PyObject* dict = thread_dict();
-    if (dict == nullptr || !held_owner(dict, previous_)) {
-        return false;
-    }
+    drop_ended_callback_owners();
+    Reference held = Reference::borrowed(held_callback_owner());
     Reference owner;
-    return owner_of(object, reinterpret_cast<void*>(address), previous_.get(), owner) &&
-           hold(dict, owner.get());
+    return owner_of(object, reinterpret_cast<void*>(address), held.get(), owner) &&
+           hold_callback_owner(owner.get(), address, previous_);
 }
 
 bool ErrorCallbackExchange::before_clearing() {
-    PyObject* dict = thread_dict();
-    return dict != nullptr && held_owner(dict, previous_) && hold(dict, nullptr);
+    drop_ended_callback_owners();
+    return hold_callback_owner(nullptr, nullptr, previous_);
 }
 
 bool ErrorCallbackExchange::before_reading() {
-    PyObject* dict = thread_dict();
-    return dict != nullptr && held_owner(dict, previous_);
+    drop_ended_callback_owners();
+    previous_ = Reference::borrowed(held_callback_owner());
+    return true;
 }
 
 PyObject* ErrorCallbackExchange::result(VMLErrorCallBack returned) const {

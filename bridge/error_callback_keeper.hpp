@@ -1,7 +1,8 @@
 // The runtime keeps the error callback of each thread by address and calls it on a
 // later error; the Python object that owns that address must live at least as long.
-// The thread's own state dict holds the owner of the callback set through the module
-// until it is replaced or cleared through the module, or the thread ends.
+// The owner of the callback set through the module is held for the calling OS thread
+// (bridge/thread_callback_owner.hpp) until it is replaced or cleared through the
+// module, or the thread ends.
 //
 // The owner is the object passed when it owns its callback (ffi.callback, or an ffi.gc
 // wrapper); for a bare pointer (a cast, a void *, a pointer returned earlier) it is the

@@ -12,9 +12,10 @@ bool refuse(const char* function, std::size_t position, const char* what) {
     return false;
 }
 
-// The view a from_buffer cdata took keeps the exporter's memory in place (an exporter
-// does not resize or free memory it has lent) until ffi.release gives it back.
-bool hold_exporter(MemoryPin& pin, FromBufferCData* cdata, bool written, const char* function,
+// An exporter does not resize or free memory it has lent until every export of it is
+// released. The flags are those the backend took its own view with, which the exporter
+// granted for this memory.
+bool export_memory(MemoryPin& pin, FromBufferCData* cdata, bool written, const char* function,
                    std::size_t position) {
     Py_buffer* view = cdata->view;
     if (view == nullptr || view->obj == nullptr) {
@@ -23,7 +24,10 @@ bool hold_exporter(MemoryPin& pin, FromBufferCData* cdata, bool written, const c
     if (written && view->readonly) {
         return refuse(function, position, "is read-only memory, but the call writes it");
     }
-    pin.exporter = common::Reference::borrowed(view->obj);
+    if (PyObject_GetBuffer(view->obj, &pin.view, written ? PyBUF_WRITABLE : PyBUF_SIMPLE) < 0) {
+        return false;
+    }
+    pin.exported = true;
     return true;
 }
 
@@ -45,7 +49,7 @@ bool pin_memory(MemoryPin& pin, PyObject* object, bool written, const char* func
                 break;
             }
             case CDataKind::from_buffer:
-                return hold_exporter(pin, reinterpret_cast<FromBufferCData*>(object), written,
+                return export_memory(pin, reinterpret_cast<FromBufferCData*>(object), written,
                                      function, position);
             default:
                 return true;

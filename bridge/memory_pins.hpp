@@ -1,12 +1,18 @@
 // What a call holds of the memory behind its array arguments until the runtime returns.
-// Python code that runs while later arguments convert (their __index__ or __float__, a
-// finalizer) can release memory converted earlier: ffi.release on a from_buffer cdata
-// gives the exporter's buffer back, on an ffi.gc wrapper it runs the destructor. So once
-// every argument is converted, and no more Python code runs before the call, a released
-// one is refused, and memory the exporter lent read-only is refused where the runtime
-// writes. The call holds a reference to each exporter and to each cdata an ffi.gc
-// wrapper wraps, so that neither goes while the runtime runs. ffi.new memory belongs to
-// its cdata, which the argument tuple holds; a bare pointer is passed as C would pass it.
+// Python code can release that memory while the call runs: code that runs while later
+// arguments convert (their __index__ or __float__, a finalizer), or another thread once
+// the interpreter lock is released. ffi.release on a from_buffer cdata gives the view it
+// took back to the exporter, which may then resize or free the memory (a bytearray, an
+// mmap); on an ffi.gc wrapper it runs the destructor and drops the wrapped cdata.
+//
+// So once every argument is converted, and no more Python code runs before the call, a
+// released one is refused, memory the exporter lent read-only is refused where the
+// runtime writes, and the call takes an export of its own from the exporter behind each
+// from_buffer cdata (writable where the runtime writes), which keeps the memory in place
+// whatever happens to the cdata's view, and a reference to each cdata an ffi.gc wrapper
+// wraps. Both are given back, with the interpreter lock held, after the runtime returns.
+// ffi.new memory belongs to its cdata, which the argument tuple holds, and costs nothing
+// here; a bare pointer is passed as C would pass it.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -19,15 +25,16 @@
 
 namespace tessivec::bridge {
 
-// One argument's hold: the exporter of a from_buffer cdata and the cdata an ffi.gc
-// wrapper wraps, either or both null.
+// One argument's hold. The export is valid only where `exported` says so.
 struct MemoryPin {
-    common::Reference exporter;
+    Py_buffer view;
+    bool exported;
     common::Reference wrapped;
 };
 
-// Pins the memory of `object`, argument `position` of `function`; false with ValueError
-// set when that memory was released, or is read-only and `written`.
+// Pins the memory of `object`, argument `position` of `function`; false with an
+// exception set, and nothing held, when that memory was released, is read-only and
+// `written`, or its exporter refuses the export.
 bool pin_memory(MemoryPin& pin, PyObject* object, bool written, const char* function,
                 std::size_t position);
 
@@ -38,6 +45,14 @@ public:
     MemoryPins(const MemoryPins&) = delete;
     MemoryPins& operator=(const MemoryPins&) = delete;
 
+    ~MemoryPins() {
+        for (std::size_t i = 0; i < count_; ++i) {
+            if (pins_[i].exported) {
+                PyBuffer_Release(&pins_[i].view);
+            }
+        }
+    }
+
     // Only an object whose memory another object owns is pinned. Its type is known by
     // the time the pins are taken: the conversion asked for the object's length.
     bool pin(PyObject* object, bool written, const char* function, std::size_t position) {
@@ -45,8 +60,9 @@ public:
             return true;
         }
         MemoryPin& pin = pins_[count_];
+        pin.exported = false;
         if (!pin_memory(pin, object, written, function, position)) {
-            pin = {};
+            pin.wrapped.reset();
             return false;
         }
         ++count_;

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "common/reference.hpp"
+#include "dispatch/exception_boundary.hpp"
 #include "dispatch/pack.hpp"
 #include "dispatch/run_driver.hpp"
 #include "dispatch/runtime_session.hpp"
@@ -62,25 +63,20 @@ PyObject* one_thread_limit(PyObject*, PyObject*) {
 
 PyObject* shared_calls(PyObject*, PyObject*) { return PyLong_FromLong(calls_shared()); }
 
-template <auto Function>
-PyCFunction fastcall() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
-}
-
 PyMethodDef methods[] = {
-    {"ufuncs", fastcall<&ufuncs>(), METH_FASTCALL,
+    {"ufuncs", python_method<&ufuncs>(), METH_FASTCALL,
      "ufuncs(accuracy, module)\n--\n\n"
      "A new dict of vm's ufuncs: in the thread's accuracy (None) or in 'la', 'ha' or 'ep'."},
-    {"strip_limit", &get_strip_limit, METH_NOARGS,
+    {"strip_limit", python_method<&get_strip_limit>(), METH_NOARGS,
      "The most elements one runtime call is given."},
-    {"set_strip_limit", &change_strip_limit, METH_O,
+    {"set_strip_limit", python_method<&change_strip_limit>(), METH_O,
      "Sets the most elements one runtime call is given; returns the previous limit."},
-    {"runtime_location", &runtime_location, METH_NOARGS,
+    {"runtime_location", python_method<&runtime_location>(), METH_NOARGS,
      "The file the runtime's functions were loaded from, or None."},
-    {"one_thread_below", &one_thread_limit, METH_NOARGS,
+    {"one_thread_below", python_method<&one_thread_limit>(), METH_NOARGS,
      "Calls on fewer elements than this run on the calling thread only; None when the "
      "runtime offers no per-thread thread count."},
-    {"calls_shared", &shared_calls, METH_NOARGS,
+    {"calls_shared", python_method<&shared_calls>(), METH_NOARGS,
      "How many strided or broadcast calls have been shared among the runtime's threads."},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -8,6 +8,7 @@
 #include "bridge/reach.hpp"
 #include "common/reference.hpp"
 #include "common/released_interpreter.hpp"
+#include "dispatch/exception_boundary.hpp"
 #include "dispatch/plain_allocator.hpp"
 #include "dispatch/run_driver.hpp"
 #include "runtime/runtime_functions.hpp"
@@ -151,33 +152,41 @@ bool integer(const char* function, const char* name, PyObject* value, long long 
     return true;
 }
 
-// A private copy of an integer (or, for a mask, boolean) array, flat in C order, as
-// 64-bit values: read once from the caller's memory, then checked and used.
-bool private_copy(const char* function, const char* name, PyObject* given, bool is_mask,
-                  Vector<npy_int64>& copy) {
+// An integer (or, for a mask, boolean) array as NumPy takes it, its values not yet
+// read: a list becomes an array, an array stays as it is, a broadcast view is not
+// expanded, so that its size can be checked before anything of that size is allocated.
+Reference integer_array(const char* function, const char* name, PyObject* given,
+                        bool is_mask) {
     Reference array(PyArray_FROM_O(given));
     if (!array) {
-        return false;
+        return array;
     }
     PyArray_Descr* descr = PyArray_DESCR(as_array(array));
     const char kind = descr->kind;
     const bool integers = kind == 'i' || kind == 'u';
-    const npy_intp count = PyArray_SIZE(as_array(array));
-    if (!(integers || (is_mask && kind == 'b')) && !(count == 0 && !is_mask)) {
+    if (!(integers || (is_mask && kind == 'b')) && !(size_of(array) == 0 && !is_mask)) {
         Reference dtype_name(PyObject_Str(reinterpret_cast<PyObject*>(descr)));
         if (dtype_name) {
             PyErr_Format(PyExc_TypeError, "vm.%s: %s must hold %s, not %U", function, name,
                          is_mask ? "booleans or integers" : "integers", dtype_name.get());
         }
-        return false;
+        return Reference();
     }
+    return array;
+}
+
+// A private copy of an integer array, flat in C order, as 64-bit values: read once
+// from the caller's memory, then checked and used.
+bool private_copy(const Reference& array, Vector<npy_int64>& copy) {
+    const npy_intp count = size_of(array);
     copy.resize(static_cast<std::size_t>(count));
     if (count == 0) {
         return true;
     }
     auto* source = as_array(array);
+    PyArray_Descr* descr = PyArray_DESCR(source);
     if (PyArray_IS_C_CONTIGUOUS(source) && PyArray_ISALIGNED(source) &&
-        PyArray_ISNBO(descr->byteorder) && kind == 'i' &&
+        PyArray_ISNBO(descr->byteorder) && descr->kind == 'i' &&
         (descr->elsize == 8 || descr->elsize == 4)) {
         // The common cases, int64 and int32, without NumPy's general cast machinery.
         if (descr->elsize == 8) {
@@ -196,7 +205,7 @@ bool private_copy(const char* function, const char* name, PyObject* given, bool 
     if (!target) {
         return false;
     }
-    return PyArray_CopyAnyInto(as_array(target), as_array(array)) == 0;
+    return PyArray_CopyAnyInto(as_array(target), source) == 0;
 }
 
 // The copied positions as the runtime's 32-bit ints, checked by the runtime's reach rule
@@ -225,16 +234,21 @@ bool positions(const char* function, const Vector<npy_int64>& copy, npy_intp bou
 }
 
 // A private copy of the mask, one entry per element of `array_name`, which has `size`,
-// as the runtime's 32-bit ints: 1 where it is non-zero.
+// as the runtime's 32-bit ints: 1 where it is non-zero. A mask of another size is
+// refused before it is copied.
 bool mask_entries(const char* function, PyObject* given, npy_intp size,
                   const char* array_name, Vector<int>& mask) {
-    Vector<npy_int64> copy;
-    if (!private_copy(function, "mask", given, true, copy)) {
+    Reference array = integer_array(function, "mask", given, true);
+    if (!array) {
         return false;
     }
-    if (static_cast<npy_intp>(copy.size()) != size) {
+    if (size_of(array) != size) {
         PyErr_Format(PyExc_ValueError, "vm.%s: mask has %zd elements, %s has %zd", function,
-                     static_cast<npy_intp>(copy.size()), array_name, size);
+                     size_of(array), array_name, size);
+        return false;
+    }
+    Vector<npy_int64> copy;
+    if (!private_copy(array, copy)) {
         return false;
     }
     mask.resize(copy.size());
@@ -414,12 +428,15 @@ PyObject* packi(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* na
 
 PyObject* packv(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* names) {
     Call call("packv");
+    Reference given;
     Vector<npy_int64> copy;
     Vector<int> index;
+    // The result, one element per index, is allocated before the index is copied: an
+    // index too long for memory fails there, with MemoryError.
     if (!call.begin(args, nargs, names, 2, true) ||
-        !private_copy("packv", "index", args[1], false, copy) ||
-        !positions("packv", copy, call.a_size(), "a", index) ||
-        !call.take_out(static_cast<npy_intp>(index.size()))) {
+        !(given = integer_array("packv", "index", args[1], false)) ||
+        !call.take_out(size_of(given)) || !private_copy(given, copy) ||
+        !positions("packv", copy, call.a_size(), "a", index)) {
         return nullptr;
     }
     const Precision& p = call.precision();
@@ -476,17 +493,20 @@ PyObject* unpacki(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
 
 PyObject* unpackv(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* names) {
     Call call("unpackv");
-    Vector<npy_int64> copy;
-    Vector<int> index;
+    Reference given;
     if (!call.begin(args, nargs, names, 3, false) || !call.take_out(-1) ||
-        !private_copy("unpackv", "index", args[1], false, copy) ||
-        !positions("unpackv", copy, call.out_size(), "out", index)) {
+        !(given = integer_array("unpackv", "index", args[1], false))) {
         return nullptr;
     }
     const npy_intp count = call.a_size();
-    if (static_cast<npy_intp>(index.size()) != count) {
+    if (size_of(given) != count) {
         PyErr_Format(PyExc_ValueError, "vm.unpackv: index has %zd elements, a has %zd",
-                     static_cast<npy_intp>(index.size()), count);
+                     size_of(given), count);
+        return nullptr;
+    }
+    Vector<npy_int64> copy;
+    Vector<int> index;
+    if (!private_copy(given, copy) || !positions("unpackv", copy, call.out_size(), "out", index)) {
         return nullptr;
     }
     const Precision& p = call.precision();
@@ -520,20 +540,15 @@ PyObject* unpackm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     });
 }
 
-template <auto Function>
-PyCFunction method() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
-}
-
 }  // namespace
 
 PyMethodDef pack_methods[6] = {
-    {"packi", method<&packi>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"packv", method<&packv>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"packm", method<&packm>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"unpacki", method<&unpacki>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"unpackv", method<&unpackv>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"unpackm", method<&unpackm>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"packi", python_method<&packi>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"packv", python_method<&packv>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"packm", python_method<&packm>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"unpacki", python_method<&unpacki>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"unpackv", python_method<&unpackv>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"unpackm", python_method<&unpackm>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
 };
 
 }  // namespace tessivec::dispatch

@@ -1,6 +1,7 @@
 // vm's gather and scatter functions, packi, packv, packm, unpacki, unpackv and
-// unpackm: arrays in, the runtime's by-value functions called directly. The increment,
-// indexes and mask are copied first and then checked, by the reach rules lib's length
+// unpackm: arrays in, the runtime's by-value functions called directly. An index or
+// mask is refused before it is copied where its size is wrong; the increment, indexes
+// and mask are then copied and the copies checked, by the reach rules lib's length
 // checks apply, so that the runtime reads exactly the values checked.
 #pragma once
 

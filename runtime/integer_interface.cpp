@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <string>
+#include <string_view>
 
 extern "C" int MKL_Set_Interface_Layer(int required_interface);
 
@@ -21,23 +21,29 @@ constexpr int interface_gnu = 0x2;
 constexpr char needs_32bit[] =
     "vantrel.mkl.tessivec passes 32-bit integers to the MKL runtime, but ";
 
+// Whether `text` holds `word`, which is in upper case, compared without regard to case.
+bool holds_word(std::string_view text, std::string_view word) {
+    auto same = [](char given, char wanted) {
+        return std::toupper(static_cast<unsigned char>(given)) == wanted;
+    };
+    return std::search(text.begin(), text.end(), word.begin(), word.end(), same) != text.end();
+}
+
 }  // namespace
 
 bool select_32bit_integer_interface() {
     // The runtime reads the variable without regard to case and takes ILP64 wherever it
     // appears; an explicit request for the 64-bit interface is refused, not overridden.
     const char* requested = std::getenv("MKL_INTERFACE_LAYER");
-    std::string layer = requested != nullptr ? requested : "";
-    std::transform(layer.begin(), layer.end(), layer.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    if (layer.find("ILP64") != std::string::npos) {
+    const std::string_view layer = requested != nullptr ? requested : "";
+    if (holds_word(layer, "ILP64")) {
         PyErr_Format(PyExc_ImportError,
                      "%sMKL_INTERFACE_LAYER=%s selects its 64-bit integer interface (ILP64); "
                      "unset MKL_INTERFACE_LAYER or set it to LP64",
                      needs_32bit, requested);
         return false;
     }
-    bool gnu = layer.find("GNU") != std::string::npos;
+    const bool gnu = holds_word(layer, "GNU");
     int in_force = MKL_Set_Interface_Layer(interface_lp64 | (gnu ? interface_gnu : 0));
     if (in_force >= 0 && (in_force & interface_ilp64) != 0) {
         PyErr_Format(PyExc_ImportError,

@@ -5,6 +5,10 @@ exactly once.
 
 Runs only with the recording runtime preloaded (test_recorded_runs.py)."""
 
+import mmap
+import threading
+import time
+
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
@@ -12,6 +16,7 @@ from vantrel.mkl._catalogue.functions import offered_functions
 from vantrel.mkl.tessivec import ffi, lib
 
 from arguments import Arguments
+from recording import WRITTEN_BYTE
 
 REFUSALS = (TypeError, OverflowError, ValueError)
 FUNCTIONS = offered_functions()
@@ -134,3 +139,48 @@ def test_random_hostiles(recorder, function, data):
             arguments[position] = data.draw(hostile_objects, label=f"argument {position + 1}")
     how, _ = broken_rule(recorder, function, arguments)
     assert how is None, (function.name, repr(arguments)[:300])
+
+
+def releasable(kind):
+    """32 bytes lent by an exporter that frees or moves them once no export holds them:
+    the argument to pass, what frees the memory, and what reads it."""
+    if kind == "mmap":
+        memory = mmap.mmap(-1, 32)
+        return ffi.from_buffer("double[]", memory), memory.close, lambda: memory[:]
+    if kind == "memoryview":
+        memory = memoryview(bytearray(32))
+        return ffi.from_buffer("double[]", memory), memory.release, memory.tobytes
+    memory = bytearray(32)
+    cdata = ffi.from_buffer("double[]", memory)
+    if kind == "ffi.gc wrapper":  # releasing it releases the from_buffer cdata too
+        cdata = ffi.gc(cdata, ffi.release)
+    return cdata, memory.clear, lambda: bytes(memory)
+
+
+@pytest.mark.parametrize("kind", ["bytearray", "memoryview", "mmap", "ffi.gc wrapper"])
+def test_memory_released_by_another_thread_during_the_call_stays_in_place(recorder, kind):
+    """While the recorder holds the call inside the runtime, this thread releases the
+    array, read and written in place, and tries to free its memory: the exporter refuses
+    until the call has returned, and the runtime writes into the memory it was given."""
+    argument, free, contents = releasable(kind)
+    recorder.set_touch_memory(True)
+    recorder.set_block_timeout(10.0)
+    recorder.reset()
+    recorder.block_next_call()
+    worker = threading.Thread(target=lib.vdExp, args=(4, argument, argument))
+    worker.start()
+    try:
+        deadline = time.monotonic() + 10
+        while not recorder.is_blocked() and worker.is_alive() and time.monotonic() < deadline:
+            time.sleep(0.001)
+        assert recorder.is_blocked()
+        ffi.release(argument)
+        with pytest.raises(BufferError):
+            free()
+    finally:
+        recorder.release()
+        worker.join()
+        recorder.set_touch_memory(False)
+    assert [call.symbol for call in recorder.calls()] == ["vdExp"]
+    assert contents() == bytes([WRITTEN_BYTE]) * 32
+    free()  # the call's exports are given back

@@ -75,21 +75,23 @@ def _function_source(index: int, function) -> str:
     body = ["    int errno_on_entry = errno;",
             f"    struct recorded_call *call = begin_call({index}, {len(function.params)}, "
             "errno_on_entry);"]
+    written = []
     for i, p in enumerate(function.params):
         if is_pointer_parameter(p):
             size = f"{elements_recorded(p)} * sizeof *a{i}"
             body.append(f"    record_pointer(call, {i}, a{i}, {size});")
             if p.role.name in WRITTEN_ROLES:
-                body.append(f"    write_array(a{i}, {size});")
+                written.append(f"    write_array(a{i}, {size});")
         else:
             body.append(f"    record_value(call, {i}, &a{i}, sizeof a{i});")
+    body += ["    wait_if_armed(call);", *written]
     result = c_type_name(function.result)
     if function.result == VML_ERROR_CALLBACK:
-        body.append("    return (VMLErrorCallBack)(uintptr_t)end_call(call);")
+        body.append("    return (VMLErrorCallBack)(uintptr_t)end_call();")
     elif result == "void":
-        body.append("    end_call(call);")
+        body.append("    end_call();")
     else:
-        body.append(f"    return ({result})end_call(call);")
+        body.append(f"    return ({result})end_call();")
     return f"{result} {function.runtime_symbol}({params or 'void'}) {{\n" + "\n".join(body) + "\n}"
 
 

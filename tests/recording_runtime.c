@@ -98,9 +98,9 @@ static void write_array(void *pointer, size_t size) {
     if (pointer && touch_memory) memset(pointer, WRITTEN_BYTE, size);
 }
 
-/* Waits, if armed, until the tests release the call or the timeout passes; then sets
-   the chosen errno as the very last thing before the caller sees the return. */
-static uint64_t end_call(struct recorded_call *call) {
+/* Waits, if armed, until the tests release the call or the timeout passes: after the
+   call has read its arguments and before it writes, as a runtime busy computing. */
+static void wait_if_armed(struct recorded_call *call) {
     pthread_mutex_lock(&gate);
     if (block_armed) {
         block_armed = 0;
@@ -120,6 +120,10 @@ static uint64_t end_call(struct recorded_call *call) {
         blocked = 0;
     }
     pthread_mutex_unlock(&gate);
+}
+
+/* Sets the chosen errno as the very last thing before the caller sees the return. */
+static uint64_t end_call(void) {
     uint64_t value = result;
     errno = errno_on_return;
     return value;

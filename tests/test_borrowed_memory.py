@@ -61,6 +61,23 @@ def test_read_only_memory_is_fine_to_read(ffi, lib):
         lib.vdExp(2, ffi.from_buffer("double[]", values), ffi.from_buffer("double[]", values))
 
 
+@pytest.mark.parametrize("call", [
+    lambda ffi, lib, x: lib.vdExp(4, x, x),
+    lambda ffi, lib, x: lib.vdExp(5, x, ffi.new("double[5]")),  # refused: too short
+    lambda ffi, lib, x: lib.vdExp(4, x, ffi.from_buffer("double[]", bytes(32))),  # read-only
+    lambda ffi, lib, x: lib.vdExp(4, ffi.gc(x, lambda cdata: None), ffi.new("double[4]")),
+], ids=["called", "too-short", "read-only", "ffi.gc"])
+def test_the_call_gives_its_exports_back_on_every_path(ffi, lib, call):
+    memory = bytearray(32)
+    x = ffi.from_buffer("double[]", memory)
+    try:
+        call(ffi, lib, x)
+    except ValueError:
+        pass
+    ffi.release(x)
+    memory.clear()  # a bytearray with an export left would refuse to resize
+
+
 class ReleasingIndex:
     """An increment whose conversion releases an array converted before it, and lets its
     exporter free that memory."""

@@ -7,7 +7,6 @@ environment running the tests, downloaded once into a wheelhouse.
 
 import os
 import shlex
-import shutil
 import subprocess
 import sys
 from importlib import metadata
@@ -15,24 +14,13 @@ from pathlib import Path
 
 import pytest
 
+from linked_environment import PROBE, SITE, linked_copy, probe_without_site
+
 WHEEL = os.environ.get("VANTREL_MKL_WHEEL")
 pytestmark = pytest.mark.skipif(not WHEEL, reason="VANTREL_MKL_WHEEL names no wheel")
 
 DEPENDENCIES = ["cffi", "pycparser", "numpy", "mkl", "intel-openmp", "tbb", "tcmlib", "umf",
                 "intel-cmplr-lib-ur"]
-SITE = f"lib/python{sys.version_info[0]}.{sys.version_info[1]}/site-packages"
-
-# A call, then the runtime's libraries mapped into the process, one per line.
-PROBE = """
-from vantrel.mkl.tessivec import ffi, lib
-x, r = ffi.new("double[]", [1.0] * 64), ffi.new("double[64]")
-lib.vdExp(64, x, r)
-assert r[63] == 2.718281828459045, r[63]
-with open("/proc/self/maps") as maps:
-    print("\\n".join(line.split(maxsplit=5)[5].strip() for line in maps
-                     if len(line.split(maxsplit=5)) == 6))
-"""
-
 
 @pytest.fixture(scope="module")
 def wheelhouse(tmp_path_factory):
@@ -138,35 +126,6 @@ def test_a_target_install_without_the_library_names_the_fix(wheelhouse, tmp_path
         tmp_path / "env" / "lib")
 
 
-def linked_copy(environment, prefix, site, leave_out=()):
-    """The environment's packages and libraries under another prefix, by links, with
-    site-packages at `site` and the records rewritten as pip writes them there."""
-    platlib = prefix / site
-    platlib.mkdir(parents=True)
-    (prefix / "lib").mkdir(exist_ok=True)
-    for library in (environment / "lib").glob("*.so*"):  # hard links: the maps name them
-        if library.name not in leave_out:
-            os.link(library, prefix / "lib" / library.name)
-    for entry in (environment / SITE).iterdir():
-        if entry.name == "vantrel":  # a copy: the package looks beside its own path
-            shutil.copytree(entry, platlib / entry.name, symlinks=True)
-        elif entry.name.endswith(".dist-info") and site != SITE:
-            shutil.copytree(entry, platlib / entry.name)
-            record = platlib / entry.name / "RECORD"
-            record.write_text("".join(relocated(line) for line in
-                                      record.read_text().splitlines(keepends=True)))
-        else:
-            (platlib / entry.name).symlink_to(entry)
-    return platlib
-
-
-def probe_without_site(environment, platlib, env=None):
-    return subprocess.run([str(environment / "bin/python"), "-S", "-c", PROBE],
-                          capture_output=True, text=True, cwd="/",
-                          env={"PATH": os.environ["PATH"], "PYTHONPATH": str(platlib),
-                               **(env or {})})
-
-
 def test_a_lib64_platlib_finds_the_runtime_in_lib(environment, tmp_path):
     """As on Fedora, RHEL and SUSE: packages in lib64/pythonX.Y/site-packages, pip's
     data files in lib."""
@@ -190,11 +149,3 @@ def test_a_runtime_without_the_chosen_interface_library_fails_the_import(environ
     message = run.stderr.strip().splitlines()[-1]
     assert "RuntimeNotLoadable" in message and "libmkl_gf_lp64.so.3" in message
     assert loaded(probe_without_site(environment, platlib), "libmkl_rt.so.3") == prefix / "lib"
-
-
-def relocated(line):
-    """A RECORD line of <prefix>/lib/pythonX.Y/site-packages as pip writes it for
-    <prefix>/lib64/pythonX.Y/site-packages: files in <prefix>/lib move one level."""
-    if line.startswith("../../") and not line.startswith("../../../"):
-        return "../../../lib/" + line[len("../../"):]
-    return line

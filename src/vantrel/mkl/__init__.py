@@ -26,22 +26,26 @@ def __getattr__(name):
 
 
 class _Unloadable:
-    """A meta path finder that fails the import of the extensions with the reason the
-    runtime did not load, instead of the dynamic linker's bare 'cannot open shared
-    object file'."""
+    """A meta path finder that fails the import of the extensions with the reason they
+    cannot load here, instead of the dynamic linker's bare 'cannot open shared object
+    file' or an extension shared with another interpreter."""
 
     def __init__(self, error: ImportError):
         self.error = error
 
     def find_spec(self, name, path=None, target=None):
         if name in (f"{__name__}.tessivec", f"{__name__}._dispatch"):
-            raise _runtime.RuntimeNotLoadable(str(self.error), name=name)
+            raise type(self.error)(str(self.error), name=name)
         return None
 
 
 # The package itself imports without the runtime, so that its version and the
-# self-check can say what is missing.
-try:
-    _runtime.load()
-except _runtime.RuntimeNotLoadable as _error:
-    _sys.meta_path.insert(0, _Unloadable(_error))
+# self-check can say what is missing. This check runs in every interpreter; an
+# extension's own initialization runs only in the first that imports it.
+if _runtime.in_subinterpreter():
+    _sys.meta_path.insert(0, _Unloadable(ImportError(_runtime.SUBINTERPRETER)))
+else:
+    try:
+        _runtime.load()
+    except _runtime.RuntimeNotLoadable as _error:
+        _sys.meta_path.insert(0, _Unloadable(_error))

@@ -24,7 +24,7 @@ ERRMODES = {value: name.removeprefix("ERRMODE_") for name, value in MODE_VALUES.
             if name.startswith("ERRMODE_") and value and value & (value - 1) == 0}
 ACCURACY_MASK = MODE_VALUES["ACCURACY_MASK"]
 # The kernel libraries the runtime falls back to on a CPU it has no tuned path for.
-GENERIC_KERNELS = ("libmkl_vml_def", "libmkl_vml_cmpt")
+GENERIC_KERNELS = (_runtime.GENERIC_KERNELS, _runtime.COMPATIBLE_KERNELS)
 GENERIC_WARNING = """\
 WARNING   the runtime runs its generic kernels ({kernel}) on this CPU.
           {reason} What it costs here:
@@ -42,16 +42,7 @@ def describe_mode(mode: int) -> str:
 
 def cpu() -> str:
     """Vendor and model name from /proc/cpuinfo."""
-    found = {}
-    try:
-        with open("/proc/cpuinfo") as cpuinfo:
-            for line in cpuinfo:
-                key, _, value = line.partition(":")
-                found.setdefault(key.strip(), value.strip())
-                if "vendor_id" in found and "model name" in found:
-                    break
-    except OSError:
-        pass
+    found = _runtime.processor()
     vendor, model = found.get("vendor_id"), found.get("model name")
     return f"{vendor or 'unknown vendor'}, {model or platform.processor() or 'unknown model'}"
 

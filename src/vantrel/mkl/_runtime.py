@@ -37,10 +37,37 @@ THREADING_LIBRARIES = {
     "SEQUENTIAL": "libmkl_sequential.so.3",
 }
 INTERFACE_LIBRARIES = {"INTEL": "libmkl_intel_lp64.so.3", "GNU": "libmkl_gf_lp64.so.3"}
+CORE = "libmkl_core.so.3"
+# The runtime's vector math kernels, one library per code path, which it opens at its
+# first math call: under MKL_CBWR=COMPATIBLE the compatible path; otherwise the generic
+# path, or on an Intel processor the path of the best instruction set it has (or that
+# MKL_ENABLE_INSTRUCTIONS allows), each named with the flags /proc/cpuinfo shows for it.
+COMPATIBLE_KERNELS = "libmkl_vml_cmpt.so.3"
+GENERIC_KERNELS = "libmkl_vml_def.so.3"
+TUNED_KERNELS = {
+    "libmkl_vml_mc3.so.3": {"sse4_2"},
+    "libmkl_vml_avx2.so.3": {"avx2", "fma"},
+    "libmkl_vml_avx512.so.3": {"avx512f", "avx512cd", "avx512bw", "avx512dq", "avx512vl"},
+}
 
 
 class RuntimeNotLoadable(ImportError):
     """The runtime, or a library it needs, cannot be loaded in this environment."""
+
+
+SUBINTERPRETER = (
+    "vantrel.mkl.tessivec and vantrel.mkl.vm cannot be imported in a subinterpreter: the "
+    "runtime keeps its mode, error status and error callback per OS thread, for every "
+    "interpreter of the process at once, and a callback would outlive the interpreter "
+    "that set it. Import them in the main interpreter.")
+
+
+def in_subinterpreter() -> bool:
+    """Whether this code runs in an interpreter other than the process's main one."""
+    state = ctypes.PYFUNCTYPE(ctypes.c_void_p)
+    current = state(("PyInterpreterState_Get", ctypes.pythonapi))
+    main = state(("PyInterpreterState_Main", ctypes.pythonapi))
+    return current() != main()
 
 
 def requirement(distribution: str) -> str:
@@ -193,19 +220,56 @@ def version(runtime: ctypes.CDLL) -> tuple[int, int] | None:
     return (int(found.group(1)), int(found.group(2))) if found else None
 
 
+def processor() -> dict[str, str]:
+    """The first processor's fields in /proc/cpuinfo (vendor_id, model name, flags)."""
+    fields: dict[str, str] = {}
+    try:
+        with open("/proc/cpuinfo") as cpuinfo:
+            for line in cpuinfo:
+                if not line.strip():
+                    break
+                key, _, value = line.partition(":")
+                fields.setdefault(key.strip(), value.strip())
+    except OSError:
+        pass
+    return fields
+
+
+def kernel_libraries_needed() -> list[str]:
+    """The vector math kernel libraries the runtime may open on this processor, with
+    this environment's settings."""
+    branch = os.environ.get("MKL_CBWR", "").split(",")[0].strip().upper()
+    if branch.removeprefix("BRANCH=") == "COMPATIBLE":
+        return [COMPATIBLE_KERNELS]
+    found = processor()
+    if found.get("vendor_id") != "GenuineIntel":
+        return [GENERIC_KERNELS]
+    flags = set(found.get("flags", "").split())
+    return [GENERIC_KERNELS] + [name for name, needs in TUNED_KERNELS.items() if needs <= flags]
+
+
+def needed_libraries() -> list[tuple[str, str]]:
+    """The libraries the runtime opens by itself beside libmkl_rt.so.3, at its first
+    call, and what needs each."""
+    layers = "the layers chosen by MKL_THREADING_LAYER/MKL_INTERFACE_LAYER need"
+    wanted = [(CORE, "every call of the runtime needs"),
+              (THREADING_LIBRARIES.get(chosen_layer("MKL_THREADING_LAYER", "INTEL")), layers),
+              (INTERFACE_LIBRARIES.get(interface_flavour()), layers)]
+    wanted += [(name, "its vector math functions need on this processor")
+               for name in kernel_libraries_needed()]
+    return [(name, why) for name, why in wanted if name]
+
+
 def _check(runtime: ctypes.CDLL, directory: Path | None) -> None:
     where = f" at {directory / RUNTIME}" if directory else ""
     if directory is not None:
         # The runtime opens these by itself at its first call, this check's version
         # query included, and ends the process with status 2 when one is missing.
-        wanted = [THREADING_LIBRARIES.get(chosen_layer("MKL_THREADING_LAYER", "INTEL")),
-                  INTERFACE_LIBRARIES.get(interface_flavour())]
-        for name in filter(None, wanted):
+        for name, why in needed_libraries():
             if not (directory / name).is_file():
                 raise RuntimeNotLoadable(
-                    f"Intel's runtime{where} lacks {name}, which the layers chosen by "
-                    f"MKL_THREADING_LAYER/MKL_INTERFACE_LAYER need. Install a complete "
-                    f"runtime with: {pip_command(requirement('mkl'))}")
+                    f"Intel's runtime{where} lacks {name}, which {why}. Install a complete "
+                    f"runtime with: {pip_command(requirement('mkl'), '--force-reinstall')}")
     found = version(runtime)
     if found is None or found < OLDEST:
         shown = f"{found[0]}.{found[1]}" if found else "of unknown version"

@@ -1,0 +1,43 @@
+"""A runtime that lacks a library it opens by itself at its first call (its core, the
+vector math kernels of this processor's code path) fails the import with an
+ImportError naming the file and the pip command, and the self-check says the same,
+instead of the runtime ending the process with status 2 at its first call."""
+
+import sys
+from pathlib import Path
+
+import pytest
+from vantrel.mkl import _runtime
+
+from linked_environment import SITE, linked_copy, probe_without_site
+
+ENVIRONMENT = Path(sys.prefix)
+pytestmark = pytest.mark.skipif(not (ENVIRONMENT / "lib" / _runtime.RUNTIME).is_file(),
+                                reason="the runtime is not in this environment's lib")
+VM_CALL = "from vantrel.mkl import vm; print(vm.exp(1.0))"
+
+
+@pytest.mark.parametrize("missing, env", [
+    ("libmkl_core.so.3", {}),
+    ("libmkl_vml_def.so.3", {}),  # the generic path, which every processor may take
+    ("libmkl_vml_cmpt.so.3", {"MKL_CBWR": "COMPATIBLE"}),
+], ids=["core", "generic-kernels", "compatible-kernels"])
+def test_a_missing_runtime_library_fails_the_import_and_the_self_check(tmp_path, missing, env):
+    platlib = linked_copy(ENVIRONMENT, tmp_path / "prefix", SITE, leave_out={missing})
+    run = probe_without_site(ENVIRONMENT, platlib, env, ("-c", VM_CALL))
+    message = run.stderr.strip().splitlines()[-1] if run.stderr.strip() else ""
+    assert run.returncode == 1, run.stdout + run.stderr
+    assert message.startswith("vantrel.mkl._runtime.RuntimeNotLoadable:"), run.stderr
+    assert f"lacks {missing}" in message and "-m pip install --force-reinstall 'mkl" in message
+
+    check = probe_without_site(ENVIRONMENT, platlib, env, ("-m", "vantrel.mkl"))
+    assert check.returncode == 1, check.stdout + check.stderr
+    assert "vantrel.mkl.tessivec does not load" in check.stdout
+    assert f"lacks {missing}" in check.stdout
+
+
+def test_the_libraries_the_runtime_opened_are_the_ones_checked():
+    """The kernels the runtime loads here are among those the check asks for."""
+    from code_path import kernel_libraries
+    assert set(kernel_libraries()) <= set(_runtime.kernel_libraries_needed())
+    assert _runtime.CORE in {path.name for path in _runtime.mapped_libraries()}
