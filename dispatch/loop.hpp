@@ -147,8 +147,10 @@ struct LoopOf {
 
     using Element = ElementOf<operand<0>>;
 
+    // NumPy's C code calls it, which no exception can pass: nothing in it throws, and
+    // noexcept makes any that did end here.
     static void inner_loop(char** args, const npy_intp* dimensions, const npy_intp* steps,
-                           void* data) {
+                           void* data) noexcept {
         const auto& setting = *static_cast<const LoopSetting*>(data);
         if constexpr (reduction::reduces<Element>(Rules::reduction)) {
             // NumPy's reduction: the output is the first input, both of stride 0. NumPy

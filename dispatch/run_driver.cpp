@@ -407,7 +407,7 @@ void set_run_limit(npy_intp elements) {
 long calls_shared() { return shared_calls.load(std::memory_order_relaxed); }
 
 void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
-         const npy_intp* steps, const LoopSetting& setting) {
+         const npy_intp* steps, const LoopSetting& setting) noexcept {
     if (count <= 0) {
         return;
     }

@@ -10,8 +10,10 @@
 
 namespace tessivec::dispatch {
 
+// Allocates nothing that throws (a buffer that cannot be had is replaced by one on the
+// stack), so that no exception reaches NumPy's loop or the runtime's OpenMP region.
 void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
-         const npy_intp* steps, const LoopSetting& setting);
+         const npy_intp* steps, const LoopSetting& setting) noexcept;
 
 // The most elements one runtime call is given (at most 2**31 - 1); smaller in tests.
 npy_intp run_limit();

@@ -54,3 +54,27 @@ def test_an_allocation_failing_in_the_extension_raises_memory_error():
             print("refused: MemoryError")
     """, asan_options="allocator_may_return_null=1:max_allocation_size_mb=1536")
     assert run.returncode == 0 and "refused: MemoryError" in run.stdout, report(run)
+
+
+@pytest.mark.skipif(SANITIZED, reason="the sanitizer's allocator reserves its own memory")
+def test_the_loops_compute_where_their_buffer_cannot_be_had():
+    """A strided call goes through a buffer of the inner loop's thread; where the memory
+    for it is not left, it goes through a small one on the stack, with the same bits."""
+    run = run_isolated("""
+        import resource
+        import numpy as np
+        from vantrel.mkl import vm
+        x = np.linspace(-3.0, 3.0, 2 * 40_000)[::2]
+        expected = vm.exp(np.ascontiguousarray(x))
+        first, second = np.empty_like(expected), np.empty_like(expected)
+        with open("/proc/self/status") as status:
+            size = next(int(line.split()[1]) * 1024 for line in status
+                        if line.startswith("VmSize:"))
+        resource.setrlimit(resource.RLIMIT_AS, (size + (1 << 16), resource.RLIM_INFINITY))
+        vm.exp(x, out=first)
+        vm.add(x, x, out=second)
+        resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY,) * 2)
+        print(first.tobytes() == expected.tobytes(),
+              second.tobytes() == (np.ascontiguousarray(x) * 2).tobytes())
+    """)
+    assert run.returncode == 0 and run.stdout.split() == ["True", "True"], report(run)
