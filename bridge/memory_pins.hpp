@@ -25,10 +25,12 @@
 
 namespace tessivec::bridge {
 
-// One argument's hold. The export is valid only where `exported` says so.
+// One argument's hold. The export is valid only where `exported` says so; an exporter
+// that keeps no count of its exports is held by a reference instead.
 struct MemoryPin {
     Py_buffer view;
     bool exported;
+    common::Reference exporter;
     common::Reference wrapped;
 };
 
@@ -62,6 +64,7 @@ public:
         MemoryPin& pin = pins_[count_];
         pin.exported = false;
         if (!pin_memory(pin, object, written, function, position)) {
+            pin.exporter.reset();
             pin.wrapped.reset();
             return false;
         }
