@@ -27,8 +27,8 @@ bool export_memory(MemoryPin& pin, FromBufferCData* cdata, bool written, const c
     // An exporter without a release function (a NumPy array, bytes) keeps no count of
     // its exports and so refuses nothing for one: a NumPy array refuses to resize while
     // another reference to it is held, and resizes with refcheck=False whatever its
-    // exports. The reference is as good as an export there, and costs nothing (a NumPy array's export
-    // costs about 20 ns, against 150 ns for the whole call of vdAdd(1, ...)).
+    // exports. The reference is as good as an export there, and costs nothing (a NumPy
+    // array's export costs about 20 ns, against 150 ns for the whole call of vdAdd(1, ...)).
     const PyBufferProcs* buffer = Py_TYPE(view->obj)->tp_as_buffer;
     if (buffer != nullptr && buffer->bf_releasebuffer == nullptr) {
         pin.exporter = common::Reference::borrowed(view->obj);
