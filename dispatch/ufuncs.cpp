@@ -67,14 +67,16 @@ PyObject* new_ufunc(const Operation& operation, const LoopSetting& setting,
         kept.types.insert(kept.types.end(), loop.shape->types,
                           loop.shape->types + loop.shape->operands);
     }
-    // A two-output ufunc of the thread's accuracy is named by the module's own name
-    // (vm.modf): libraries that look a two-output ufunc up by its name among their own
-    // functions (dask does) then find none and fail, where they would silently take
-    // NumPy's same-named function for it. The module reaches such a ufunc by that name.
+    // A two-output ufunc of the thread's accuracy is named as its package reaches it
+    // (vm.modf, of module vantrel.mkl): libraries that look a two-output ufunc up by its
+    // name among their own functions (dask does) then find none and fail, where they
+    // would silently take NumPy's same-named function for it.
+    String owner = module;
     if (prefix != nullptr) {
         kept.name = String(prefix) + "." + operation.name;
-    } else if (const char* dot = std::strrchr(module, '.'); outputs > 1) {
-        kept.name = String(dot != nullptr ? dot + 1 : module) + "." + operation.name;
+    } else if (const char* dot = std::strrchr(module, '.'); outputs > 1 && dot != nullptr) {
+        kept.name = String(dot + 1) + "." + operation.name;
+        owner = String(module, dot);
     } else {
         kept.name = operation.name;
     }
@@ -82,7 +84,7 @@ PyObject* new_ufunc(const Operation& operation, const LoopSetting& setting,
         kept.functions.data(), kept.data.data(), kept.types.data(),
         static_cast<int>(operation.loop_count), inputs, outputs, operation.identity,
         kept.name.c_str(), operation.doc, 0, nullptr));
-    if (!ufunc || !name_for_pickle(ufunc.get(), "__module__", module) ||
+    if (!ufunc || !name_for_pickle(ufunc.get(), "__module__", owner.c_str()) ||
         !name_for_pickle(ufunc.get(), "__qualname__", kept.name.c_str())) {
         return nullptr;
     }

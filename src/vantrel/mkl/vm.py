@@ -14,7 +14,9 @@ the same ufuncs in one accuracy each. Gather and scatter (``packi``, ``packv``, 
 
 from __future__ import annotations
 
-from types import SimpleNamespace
+import sys
+from importlib import import_module
+from types import ModuleType, SimpleNamespace
 
 from . import _dispatch
 from ._vm_modes import *  # noqa: F403 (the named mode values, get_mode, set_mode, mode)
@@ -42,21 +44,14 @@ ha = _Accuracy("ha")
 ep = _Accuracy("ep")
 
 
-class _ThreadAccuracy(SimpleNamespace):
-    """vm's ufuncs in the thread's accuracy, under the name a two-output ufunc has
-    (``vm.sincos``), which pickle looks up: a name no other library has for a function
-    of its own."""
+class _Module(ModuleType):
+    """vm pickles by reference, imported again where it is unpickled: pickle reaches a
+    two-output ufunc, named as its package reaches it (``vm.modf``), through it."""
 
-    def __reduce__(self) -> str:
-        return "vm"
-
-
-_thread_accuracy = _ThreadAccuracy(**_OPERATIONS)
+    def __reduce__(self):
+        return import_module, (self.__name__,)
 
 
-def __getattr__(name: str):
-    if name == "vm":
-        return _thread_accuracy
-    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+sys.modules[__name__].__class__ = _Module
 
 __all__ = sorted([*_OPERATIONS, *_dispatch.gather_scatter]) + ["la", "ha", "ep", *_mode_names]
