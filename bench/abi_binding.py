@@ -3,33 +3,19 @@ user without the module would write it, with its declarations derived from the c
 
 from __future__ import annotations
 
-from vantrel.mkl._catalogue.c_types import Array
+from vantrel.mkl._catalogue.c_types import function_declaration
 from vantrel.mkl._catalogue.functions import RECORDS, VML_ERROR_CALLBACK, offered_functions
 
 from runtime_library import runtime_path
 
 
-def _spelled(c_type) -> str:
-    return "VMLErrorCallBack" if c_type == VML_ERROR_CALLBACK else c_type.spelling
-
-
-def _field(name: str, c_type) -> str:
-    if isinstance(c_type, Array):
-        return f"{_spelled(c_type.item)} {name}[{c_type.length}];"
-    return f"{_spelled(c_type)} {name};"
-
-
 def declarations() -> str:
     """C declarations of the records and of all offered functions, under the names the
     runtime exports them by."""
-    lines = []
-    for record in RECORDS:
-        fields = " ".join(_field(name, c_type) for name, c_type in record.fields)
-        lines.append(f"typedef struct {record.tag or ''} {{ {fields} }} {record.type_name};")
-    lines.append("typedef int (*VMLErrorCallBack)(DefVmlErrorContext *);")
-    for function in offered_functions():
-        params = ", ".join(_spelled(p.c_type) for p in function.params) or "void"
-        lines.append(f"{_spelled(function.result)} {function.runtime_symbol}({params});")
+    lines = [record.c_definition() for record in RECORDS] + [VML_ERROR_CALLBACK.c_typedef()]
+    lines += [function_declaration(f.result, f.runtime_symbol,
+                                   [(p.c_type, p.name) for p in f.params]) + ";"
+              for f in offered_functions()]
     return "\n".join(lines) + "\n"
 
 

@@ -11,13 +11,16 @@
 #include <type_traits>
 
 #include "bridge/array_capacity.hpp"
-#include "bridge/backend_entry_points.hpp"
+#include "protocol/backend_entry_points.hpp"
 #include "bridge/scratch_areas.hpp"
-#include "bridge/type_objects.hpp"
+#include "protocol/type_objects.hpp"
 #include "common/reference.hpp"
 #include "runtime/runtime_records.hpp"
 
 namespace tessivec::bridge {
+
+namespace backend = protocol::backend;
+using protocol::type_object;
 
 using runtime::MKL_Complex16;
 using runtime::MKL_Complex8;

@@ -9,9 +9,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "bridge/cdata_objects.hpp"
+#include "protocol/cdata_objects.hpp"
 
 namespace tessivec::bridge {
+
+using protocol::CDataKind;
+using protocol::CDataTypes;
+using protocol::cdata_head;
 
 inline constexpr Py_ssize_t unknown_capacity = -1;
 

@@ -1,33 +1,22 @@
 // What the wrapper knows of each parameter beyond its C type: the part it plays in the
-// call, and the family whose rules say how many elements each array must hold.
+// call (its role, and what a role is: an array, written by the runtime, integers), and
+// the family whose rules say how many elements each array must hold. Generated from the
+// catalogue's roles and families (bridge/role_traits.py).
 #pragma once
 
 namespace tessivec::bridge {
 
-enum class Role {
-    count,      // the element count
-    input,      // an array the runtime reads
-    output,     // an array the runtime writes
-    scalar,     // one element-type value
-    increment,  // the stride of PackI / UnpackI
-    indexes,    // the index array of PackV / UnpackV
-    mask,       // the mask array of PackM / UnpackM
-    mode,       // the mode of an m form, or the one the mode setter sets
-    value,      // the error status a service function sets
-    callback,   // the error callback
-};
+#include "bridge/role_traits.inc"
 
-enum class Family {
-    elementwise,  // every array holds the count's number of elements
-    pack_increment,
-    pack_indexes,
-    pack_mask,
-    unpack_increment,
-    unpack_indexes,
-    unpack_mask,
-    service,
-    error_callback_setter,
-    error_callback_clearer,
-};
+// One integer the runtime reads through a pointer in the by-reference spellings: a
+// count, an increment, a mode, a status.
+inline constexpr bool is_single_value(Role role) {
+    return !traits_of(role).array && traits_of(role).integer;
+}
+
+// An int array of one entry per element: an index array or a mask.
+inline constexpr bool is_selector(Role role) {
+    return traits_of(role).array && traits_of(role).integer;
+}
 
 }  // namespace tessivec::bridge

@@ -25,15 +25,6 @@ namespace tessivec::bridge {
 
 inline constexpr std::size_t wide_load_room = 64;
 
-// One integer the runtime reads through a pointer.
-inline constexpr bool is_single_value(Role role) {
-    return role == Role::count || role == Role::increment || role == Role::mode ||
-           role == Role::value;
-}
-
-// An int array of one entry per element.
-inline constexpr bool is_selector(Role role) { return role == Role::indexes || role == Role::mask; }
-
 // Replaces `pointer` by a copy of its first `count` elements, in scratch memory.
 template <class Element, class Scratch>
 bool copy_into_scratch(Element*& pointer, std::size_t count, Scratch& scratch) {

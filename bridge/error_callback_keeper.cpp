@@ -1,11 +1,17 @@
 #include "bridge/error_callback_keeper.hpp"
 
-#include "bridge/backend_entry_points.hpp"
-#include "bridge/cdata_objects.hpp"
+#include "protocol/backend_entry_points.hpp"
+#include "protocol/cdata_objects.hpp"
 #include "bridge/thread_callback_owner.hpp"
-#include "bridge/type_objects.hpp"
+#include "protocol/type_objects.hpp"
 
 namespace tessivec::bridge {
+
+namespace backend = protocol::backend;
+using protocol::CDataKind;
+using protocol::CDataTypes;
+using protocol::cdata_head;
+using protocol::type_object;
 
 using common::Reference;
 using runtime::VMLErrorCallBack;

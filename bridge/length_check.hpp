@@ -20,9 +20,14 @@
 #include "bridge/argument_conversion.hpp"
 #include "bridge/array_capacity.hpp"
 #include "bridge/call_shape.hpp"
-#include "bridge/reach.hpp"
+#include "common/reach.hpp"
 
 namespace tessivec::bridge {
+
+using common::indexed;
+using common::masked;
+using common::Requirement;
+using common::strided;
 
 // The values of a call that decide how far the runtime reaches into its arrays.
 struct CallExtent {
@@ -51,25 +56,9 @@ inline bool holds_every_entry(Py_ssize_t capacity, std::optional<long long> coun
     return count && capacity != unknown_capacity && capacity >= *count;
 }
 
-// The rule by which the runtime reaches into one array of a family.
-enum class Rule {
-    count,  // the count's number of elements
-    strided,  // elements 0, incr, ..., (n-1)*incr
-    indexed,  // up to the largest index
-    masked,  // one element per non-zero mask entry
-};
-
-struct FamilyReach {
-    Rule rule;
-    Role reached;  // the array the rule measures; the others hold the count's number
-};
-
-#include "bridge/family_reach.inc"
-
 template <Family F, Role R>
 Requirement requirement(const CallExtent& extent) {
-    if constexpr (R == Role::count || R == Role::scalar || R == Role::increment ||
-                  R == Role::mode || R == Role::value) {
+    if constexpr (!traits_of(R).array) {
         return Requirement::of(1);
     } else {
         if (!extent.count) {
@@ -77,7 +66,7 @@ Requirement requirement(const CallExtent& extent) {
         }
         const long long n = *extent.count;
         constexpr FamilyReach reach = reach_of(F);
-        if constexpr (R != reach.reached || reach.rule == Rule::count) {
+        if constexpr (R != reach.reached || reach.rule == Rule::elementwise) {
             return Requirement::of(n);  // an index array and a mask hold n entries too
         } else if constexpr (reach.rule == Rule::strided) {
             return strided(n, extent.increment);
@@ -121,8 +110,7 @@ CallExtent call_extent(const Values& values, const Py_ssize_t* capacity,
     };
     (gather(std::integral_constant<Role, Roles>{}, std::get<I>(values), capacity[I]), ...);
     auto select = [&](auto role, const auto& value, Py_ssize_t cap) {
-        if constexpr (decltype(role)::value == Role::indexes ||
-                      decltype(role)::value == Role::mask) {
+        if constexpr (is_selector(decltype(role)::value)) {
             if (holds_every_entry(cap, extent.count)) {
                 extent.selector = value;
             }

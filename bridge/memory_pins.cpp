@@ -2,6 +2,11 @@
 
 namespace tessivec::bridge {
 
+using protocol::CDataKind;
+using protocol::CDataTypes;
+using protocol::FromBufferCData;
+using protocol::GcWrapperCData;
+
 namespace {
 
 // An ffi.gc wrapper of an ffi.gc wrapper of ... is unwrapped this many times at most.

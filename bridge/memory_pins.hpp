@@ -20,10 +20,12 @@
 
 #include <cstddef>
 
-#include "bridge/cdata_objects.hpp"
+#include "protocol/cdata_objects.hpp"
 #include "common/reference.hpp"
 
 namespace tessivec::bridge {
+
+using protocol::CDataTypes;
 
 // One argument's hold. The export is valid only where `exported` says so; an exporter
 // that keeps no count of its exports is held by a reference instead.

@@ -91,7 +91,7 @@ template <class Values, Role... Roles, class Pins, std::size_t... I>
 bool pin_arguments(const char* function, PyObject* const* objects, Pins& pins,
                    std::index_sequence<I...>) {
     return ((!is_pointer_argument<std::tuple_element_t<I, Values>> ||
-             pins.pin(objects[I], Roles == Role::output, function, I)) &&
+             pins.pin(objects[I], traits_of(Roles).written, function, I)) &&
             ...);
 }
 

@@ -4,11 +4,14 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "bridge/backend_entry_points.hpp"
-#include "bridge/type_objects.hpp"
+#include "protocol/backend_entry_points.hpp"
+#include "protocol/type_objects.hpp"
 #include "runtime/runtime_records.hpp"
 
 namespace tessivec::bridge {
+
+namespace backend = protocol::backend;
+using protocol::type_object;
 
 inline PyObject* python_result() {
     Py_INCREF(Py_None);

@@ -3,10 +3,12 @@
 // saved for the backend after it.
 #pragma once
 
-#include "bridge/backend_entry_points.hpp"
+#include "protocol/backend_entry_points.hpp"
 #include "common/released_interpreter.hpp"
 
 namespace tessivec::bridge {
+
+namespace backend = protocol::backend;
 
 class RuntimeCallBracket {
 public:

@@ -1,12 +1,16 @@
-"""The C types the catalogue is written in, with the spellings that order the type table.
+"""The C types the catalogue is written in: the spellings that order the type table, and
+the C declarations every emitter writes.
 
 A spelling is the C declarator of the type with no name in it; the type table sorts
-types by their spelling with ``>`` appended, compared byte by byte.
+types by their spelling with ``>`` appended, compared byte by byte. A declaration
+(``declare``) names a type as C code names it, by its typedef where one names it
+(``VMLErrorCallBack``): the runtime's declarations, the recording runtime, an ABI-mode
+binding's cdef and the type stubs all take theirs from here.
 """
 
 from __future__ import annotations
 
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 
 from cffi import cffi_opcode
 
@@ -36,6 +40,9 @@ class Primitive:
         """The name parse_c_type.h gives the primitive number: _CFFI_PRIM_DOUBLE."""
         return "_CFFI_" + _PRIMITIVE_MACROS[self.code]
 
+    def declare(self, inner: str = "") -> str:
+        return f"{self.name} {inner}".rstrip()
+
 
 @dataclass(frozen=True)
 class Record:
@@ -52,17 +59,46 @@ class Record:
         """The name the records table sorts and finds the record by."""
         return self.tag if self.tag is not None else "$" + self.type_name
 
+    def declare(self, inner: str = "") -> str:
+        return f"{self.type_name} {inner}".rstrip()
+
+    def field_declarations(self) -> str:
+        return " ".join(f"{c_type.declare(name)};" for name, c_type in self.fields)
+
+    def c_definition(self) -> str:
+        """Its definition in C: ``typedef struct _MKL_Complex8 { ... } MKL_Complex8;``."""
+        tag = f"{self.tag} " if self.tag is not None else ""
+        return f"typedef struct {tag}{{ {self.field_declarations()} }} {self.type_name};"
+
 
 @dataclass(frozen=True)
 class Pointer:
     target: object
     const: bool = False  # the target is read-only
+    # The typedef that names the type in C code, where one does; a name, not a
+    # different type: the type table knows the type by its spelling.
+    name: str | None = field(default=None, compare=False)
 
     @property
     def spelling(self) -> str:
         if isinstance(self.target, Function):
             return self.target.declarator("(*)")
         return self.target.spelling + (" const *" if self.const else " *")
+
+    def declare(self, inner: str = "") -> str:
+        if self.name is not None:
+            return f"{self.name} {inner}".rstrip()
+        return self.declare_unnamed(inner)
+
+    def declare_unnamed(self, inner: str = "") -> str:
+        """Its declaration written out, whatever typedef names it."""
+        if isinstance(self.target, Function):
+            return self.target.declare(f"(*{inner})")
+        return self.target.declare(("const *" if self.const else "*") + inner)
+
+    def c_typedef(self) -> str:
+        """The typedef that names it: ``typedef int (*VMLErrorCallBack)(...);``."""
+        return f"typedef {self.declare_unnamed(self.name)};"
 
 
 @dataclass(frozen=True)
@@ -73,6 +109,9 @@ class Array:
     @property
     def spelling(self) -> str:
         return f"{self.item.spelling}[{self.length}]"
+
+    def declare(self, inner: str = "") -> str:
+        return self.item.declare(f"{inner}[{self.length}]")
 
 
 @dataclass(frozen=True)
@@ -99,6 +138,17 @@ class Function:
     @property
     def spelling(self) -> str:
         return self.declarator("()")
+
+    def declare(self, inner: str = "") -> str:
+        params = ", ".join(p.declare() for p in self.params) or "void"
+        return self.result.declare(f"{inner}({params})")
+
+
+def function_declaration(result, name: str, parameters) -> str:
+    """The C declaration of function `name` returning `result`, with its named
+    `parameters` (pairs of C type and name)."""
+    params = ", ".join(c_type.declare(p) for c_type, p in parameters) or "void"
+    return result.declare(f"{name}({params})")
 
 
 def sort_key(c_type) -> bytes:

@@ -22,7 +22,7 @@ from .terms import Term
 
 @dataclass(frozen=True, eq=False, repr=False)
 class Reach(Term):
-    """How many elements of an array the runtime reads or writes (bridge/reach.hpp)."""
+    """How many elements of an array the runtime reads or writes (common/reach.hpp)."""
 
     name: str
     measure: Role | None  # the parameter the reach follows from besides the count

@@ -19,7 +19,8 @@ MKL_VERSION = Record("MKLVersion", None, (
 ))
 RECORDS = (MKL_COMPLEX8, MKL_COMPLEX16, DEF_VML_ERROR_CONTEXT, MKL_VERSION)
 
-VML_ERROR_CALLBACK = Pointer(Function(INT, (Pointer(DEF_VML_ERROR_CONTEXT),)))
+VML_ERROR_CALLBACK = Pointer(Function(INT, (Pointer(DEF_VML_ERROR_CONTEXT),)),
+                             name="VMLErrorCallBack")
 
 # Type names known to ffi, with the types they stand for.
 TYPE_NAMES = {

@@ -14,7 +14,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "bridge/runtime_signature.hpp"
+#include "common/runtime_signature.hpp"
 #include "dispatch/floating_point_state.hpp"
 #include "dispatch/formulas.hpp"
 #include "dispatch/mode_values.hpp"
@@ -70,7 +70,7 @@ struct NoFormula {};
 // One loop: the m form `Runtime` under an operation's `Rules`.
 template <auto Runtime, class Rules>
 struct LoopOf {
-    using all = typename bridge::RuntimeSignature<Runtime>::parameters;
+    using all = typename common::RuntimeSignature<Runtime>::parameters;
     static constexpr std::size_t size = std::tuple_size_v<all>;
     static_assert(size >= 3 && size - 2 <= max_operands, "count, operands, mode");
     static_assert(std::is_same_v<std::tuple_element_t<0, all>, int>, "the count comes first");

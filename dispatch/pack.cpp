@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "bridge/reach.hpp"
+#include "common/reach.hpp"
 #include "common/reference.hpp"
 #include "common/released_interpreter.hpp"
 #include "dispatch/exception_boundary.hpp"
@@ -212,9 +212,9 @@ bool private_copy(const Reference& array, Vector<npy_int64>& copy) {
 // for an index array to lie within an array of `bound` elements.
 bool positions(const char* function, const Vector<npy_int64>& copy, npy_intp bound,
                const char* bound_name, Vector<int>& result) {
-    const bridge::Requirement reach =
-        bridge::indexed(static_cast<long long>(copy.size()), copy.data());
-    if (reach.kind == bridge::Requirement::before_start || reach.count > bound) {
+    const common::Requirement reach =
+        common::indexed(static_cast<long long>(copy.size()), copy.data());
+    if (reach.kind == common::Requirement::before_start || reach.count > bound) {
         PyErr_Format(PyExc_ValueError,
                      "vm.%s: index holds positions outside %s, which has %zd elements",
                      function, bound_name, bound);
@@ -409,7 +409,7 @@ PyObject* packi(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* na
         !integer("packi", "n", args[2], 0, n)) {
         return nullptr;
     }
-    const bridge::Requirement reach = bridge::strided(n, incr);
+    const common::Requirement reach = common::strided(n, incr);
     if (reach.count > call.a_size()) {
         PyErr_Format(PyExc_ValueError, "vm.packi: a has %zd elements; n=%lld at increment %lld reads %lld",
                      call.a_size(), n, incr, reach.count);
@@ -455,7 +455,7 @@ PyObject* packm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* na
         return nullptr;
     }
     const npy_intp size = call.a_size();
-    if (!call.take_out(static_cast<npy_intp>(bridge::masked(size, mask.data()).count))) {
+    if (!call.take_out(static_cast<npy_intp>(common::masked(size, mask.data()).count))) {
         return nullptr;
     }
     const Precision& p = call.precision();
@@ -464,7 +464,7 @@ PyObject* packm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* na
                               npy_intp element_size) {
         p.pack_mask(count, source + start * element_size, mask.data() + start,
                     target + done * element_size);
-        done += bridge::masked(count, mask.data() + start).count;
+        done += common::masked(count, mask.data() + start).count;
     });
 }
 
@@ -476,7 +476,7 @@ PyObject* unpacki(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
         return nullptr;
     }
     const npy_intp count = call.a_size();
-    const bridge::Requirement reach = bridge::strided(count, incr);
+    const common::Requirement reach = common::strided(count, incr);
     if (reach.count > call.out_size()) {
         PyErr_Format(PyExc_ValueError,
                      "vm.unpacki: out has %zd elements; a's %zd at increment %lld reach %lld",
@@ -524,7 +524,7 @@ PyObject* unpackm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
         return nullptr;
     }
     const npy_intp size = call.out_size();
-    const long long read = bridge::masked(size, mask.data()).count;
+    const long long read = common::masked(size, mask.data()).count;
     if (read != call.a_size()) {
         PyErr_Format(PyExc_ValueError, "vm.unpackm: a has %zd elements, mask selects %lld",
                      call.a_size(), read);
@@ -536,7 +536,7 @@ PyObject* unpackm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
                               npy_intp element_size) {
         p.unpack_mask(strip, source + done * element_size, target + start * element_size,
                       mask.data() + start);
-        done += bridge::masked(strip, mask.data() + start).count;
+        done += common::masked(strip, mask.data() + start).count;
     });
 }
 

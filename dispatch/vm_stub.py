@@ -8,7 +8,7 @@ from catalogue.mode_values import MODE_VALUES, STATUS_CODES
 from catalogue.vm_interface import vm_functions
 
 STUB_HEADER = '''\
-# Generated from the catalogue by catalogue/generate.py; do not edit.
+# Generated from the catalogue by cmake/generate.py; do not edit.
 """Types of vantrel.mkl.vm."""
 
 from contextlib import AbstractContextManager

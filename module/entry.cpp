@@ -4,7 +4,7 @@
 #include <Python.h>
 
 #include "common/reference.hpp"
-#include "module/exports_table.hpp"
+#include "protocol/exports_table.hpp"
 #include "module/type_context.hpp"
 #include "runtime/integer_interface.hpp"
 
@@ -16,6 +16,7 @@ constexpr char qualified_name[] = "vantrel.mkl.tessivec";
 
 PyMODINIT_FUNC PyInit_tessivec(void) {
     using namespace tessivec::module;
+    using namespace tessivec::protocol;
 
     if (!tessivec::runtime::select_32bit_integer_interface()) {
         return nullptr;

@@ -13,7 +13,7 @@ using bridge::Family;
 using bridge::python_wrapper;
 using bridge::Role;
 
-const _cffi_global_s globals_table[globals_table_size] = {
+const _cffi_global_s globals_table[protocol::globals_table_size] = {
 #include "module/globals_table_entries.inc"
 };
 

@@ -6,7 +6,7 @@ from __future__ import annotations
 from catalogue.functions import VML_ERROR_CALLBACK, offered_functions
 
 STUB_HEADER = '''\
-# Generated from the catalogue by catalogue/generate.py; do not edit.
+# Generated from the catalogue by cmake/generate.py; do not edit.
 """Types of vantrel.mkl.tessivec: ffi, and lib with every offered function."""
 
 from typing import Any, Mapping, Sequence, Union
@@ -48,11 +48,12 @@ PYTHON_TYPES = {
     "int *": "_IntPointer",
     "unsigned int *": "_IntPointer",
     "long long *": "_IntPointer",
+    VML_ERROR_CALLBACK.declare(): "_CData",
 }
 
 
 def python_type(c_type) -> str:
-    return "_CData" if c_type == VML_ERROR_CALLBACK else PYTHON_TYPES[c_type.spelling]
+    return PYTHON_TYPES[c_type.declare()]
 
 
 def lib_stub() -> str:

@@ -1,29 +1,12 @@
-"""Emits the tables of the type context and the type indexes the wrappers read; the
-globals table's entries, the bridge's wrappers, come from bridge/wrapper_table.py."""
+"""Emits the tables of the type context: the type table's words, the records, their
+fields and the type names. The globals table's entries come from globals_entries.py,
+the type indexes the wrappers read from protocol/type_indexes.py."""
 
 from __future__ import annotations
 
-from catalogue.c_types import Array, Function
 from catalogue.functions import TYPE_NAMES
 from catalogue.type_table import TypeTable, op_name
-from runtime.declarations import HEADER, cpp_type
-
-
-def type_indexes(table: TypeTable) -> str:
-    lines = [HEADER, "#pragma once\n", '#include "runtime/runtime_records.hpp"\n',
-             "namespace tessivec::module {\n",
-             "using namespace tessivec::runtime;\n",
-             "// Position of a type's own word in the type table.",
-             "template <class T>",
-             "inline constexpr int type_index = -1;\n"]
-    for c_type, index in sorted(table.index.items(), key=lambda item: item[1]):
-        if isinstance(c_type, Function) or isinstance(c_type, Array) or c_type.spelling == "void":
-            continue
-        lines.append(f"template <>\ninline constexpr int type_index<{cpp_type(c_type)}> = {index};")
-    lines.append(f"\ninline constexpr int type_table_size = {len(table.words)};")
-    lines.append(f"inline constexpr int globals_table_size = {len(table.functions)};")
-    lines.append("\n}  // namespace tessivec::module")
-    return "\n".join(lines) + "\n"
+from runtime.declarations import HEADER
 
 
 def type_table_words(table: TypeTable) -> str:
@@ -62,7 +45,6 @@ def record_tables(table: TypeTable) -> str:
 
 def outputs(table: TypeTable) -> dict[str, str]:
     return {
-        "module/type_indexes.hpp": type_indexes(table),
         "module/type_table_words.inc": type_table_words(table),
         "module/record_tables.inc": record_tables(table),
     }

@@ -5,13 +5,20 @@
 
 #include "runtime/runtime_records.hpp"
 
-namespace tessivec::module {
-
-using namespace tessivec::runtime;
+namespace tessivec::protocol {
 
 _cffi_opcode_t type_table[type_table_size] = {
 #include "module/type_table_words.inc"
 };
+
+}  // namespace tessivec::protocol
+
+namespace tessivec::module {
+
+using namespace tessivec::runtime;
+using protocol::globals_table_size;
+using protocol::type_table;
+using protocol::type_table_size;
 
 namespace {
 

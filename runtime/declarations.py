@@ -3,7 +3,7 @@ shares, and the link stub that stands in for the runtime library at build time."
 
 from __future__ import annotations
 
-from catalogue.c_types import Array, Pointer, Primitive, Record
+from catalogue.c_types import function_declaration
 from catalogue.functions import RECORDS, VML_ERROR_CALLBACK
 from catalogue.mode_values import MODE_VALUES, STATUS_CODES
 from catalogue.type_table import TypeTable
@@ -11,43 +11,35 @@ from catalogue.type_table import TypeTable
 # Runtime functions the module calls besides the offered ones.
 SUPPORT_SYMBOLS = ("MKL_Set_Interface_Layer",)
 
-HEADER = "// Generated from the catalogue by catalogue/generate.py; do not edit.\n"
+HEADER = "// Generated from the catalogue by cmake/generate.py; do not edit.\n"
 
 
 def cpp_type(c_type) -> str:
-    """The C++ spelling of a type, naming the callback type by its type name."""
-    if c_type == VML_ERROR_CALLBACK:
-        return "VMLErrorCallBack"
-    if isinstance(c_type, Pointer):
-        return c_type.spelling
-    if isinstance(c_type, (Primitive, Record)):
-        return c_type.spelling
-    raise TypeError(c_type)
-
-
-def declaration(c_type, name: str) -> str:
-    if isinstance(c_type, Array):
-        return f"{cpp_type(c_type.item)} {name}[{c_type.length}]"
-    return f"{cpp_type(c_type)} {name}"
+    """How C++ code names a type: by its typedef where one names it."""
+    return c_type.declare()
 
 
 def runtime_records() -> str:
     lines = [HEADER, "#pragma once\n", "namespace tessivec::runtime {\n"]
     for record in RECORDS:
         lines.append(f"struct {record.type_name} {{")
-        lines += [f"    {declaration(t, name)};" for name, t in record.fields]
+        lines += [f"    {c_type.declare(name)};" for name, c_type in record.fields]
         lines.append("};\n")
-    lines.append("using VMLErrorCallBack = int (*)(DefVmlErrorContext*);\n")
+    lines.append(f"using {VML_ERROR_CALLBACK.name} = {VML_ERROR_CALLBACK.declare_unnamed()};\n")
     lines.append("}  // namespace tessivec::runtime")
     return "\n".join(lines) + "\n"
+
+
+def declarations_of(functions) -> list[str]:
+    return [function_declaration(f.result, f.runtime_symbol,
+                                 [(p.c_type, p.name) for p in f.params]) + ";"
+            for f in functions]
 
 
 def runtime_functions(table: TypeTable) -> str:
     lines = [HEADER, "#pragma once\n", '#include "runtime/runtime_records.hpp"\n',
              "namespace tessivec::runtime {", 'extern "C" {\n']
-    for f in table.functions:
-        params = ", ".join(declaration(p.c_type, p.name) for p in f.params) or "void"
-        lines.append(f"{cpp_type(f.result)} {f.runtime_symbol}({params});")
+    lines += declarations_of(table.functions)
     lines += ["\n}  // extern \"C\"", "}  // namespace tessivec::runtime"]
     return "\n".join(lines) + "\n"
 

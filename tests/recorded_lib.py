@@ -25,7 +25,6 @@ from recording import (
     ARRAY_ROLES,
     WRITTEN_BYTE,
     WRITTEN_ROLES,
-    c_type_name,
     elements_recorded,
     is_pointer_parameter,
 )
@@ -111,7 +110,7 @@ def as_cdata(parameter, values):
     """The argument as memory of its own: a cdata array, pointer or record."""
     if parameter.c_type == VML_ERROR_CALLBACK:
         return error_callback
-    element = c_type_name(base_type(parameter))
+    element = base_type(parameter).declare()
     if is_pointer_parameter(parameter):
         if parameter.role.name in ARRAY_ROLES:
             return ffi.new(f"{element}[]", padded(parameter, values))
@@ -224,7 +223,7 @@ def test_integers_pass_unchanged_and_out_of_range_values_are_refused(recorder, f
     for i, parameter in enumerate(function.params):
         if parameter.role.name not in INTEGER_ROLES:
             continue
-        kind = c_type_name(base_type(parameter))
+        kind = base_type(parameter).declare()
         low, high = INTEGER_RANGES[kind]
         for value in INTEGER_EDGES[kind]:
             owners = cdata_arguments(function)[1]  # a cast does not keep its array alive

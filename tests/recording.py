@@ -19,7 +19,7 @@ import sys
 from dataclasses import dataclass
 from pathlib import Path
 
-from vantrel.mkl._catalogue.c_types import Array, Pointer, Primitive, Record
+from vantrel.mkl._catalogue.c_types import Pointer, Record, function_declaration
 from vantrel.mkl._catalogue.functions import RECORDS, VML_ERROR_CALLBACK, offered_functions
 
 FUNCTIONS = offered_functions()
@@ -37,22 +37,6 @@ LIBRARY_VARIABLE = "VANTREL_RECORDER_LIBRARY"
 _FORMATS = {"int": "i", "unsigned int": "I", "long long": "q", "float": "f", "double": "d"}
 
 
-def c_type_name(c_type) -> str:
-    if c_type == VML_ERROR_CALLBACK:
-        return "VMLErrorCallBack"
-    if isinstance(c_type, Pointer):
-        return f"{c_type_name(c_type.target)}{' const' if c_type.const else ''} *"
-    if isinstance(c_type, (Primitive, Record)):
-        return c_type.spelling
-    raise TypeError(c_type)
-
-
-def c_declaration(c_type, name: str) -> str:
-    if isinstance(c_type, Array):
-        return f"{c_type_name(c_type.item)} {name}[{c_type.length}]"
-    return f"{c_type_name(c_type)} {name}"
-
-
 def is_pointer_parameter(parameter) -> bool:
     return isinstance(parameter.c_type, Pointer) and parameter.c_type != VML_ERROR_CALLBACK
 
@@ -62,16 +46,11 @@ def elements_recorded(parameter) -> int:
 
 
 def _records_source() -> str:
-    lines = []
-    for record in RECORDS:
-        fields = " ".join(f"{c_declaration(t, name)};" for name, t in record.fields)
-        lines.append(f"typedef struct {record.tag or ''} {{ {fields} }} {record.type_name};")
-    lines.append("typedef int (*VMLErrorCallBack)(DefVmlErrorContext *);")
-    return "\n".join(lines)
+    return "\n".join([record.c_definition() for record in RECORDS] +
+                     [VML_ERROR_CALLBACK.c_typedef()])
 
 
 def _function_source(index: int, function) -> str:
-    params = ", ".join(c_declaration(p.c_type, f"a{i}") for i, p in enumerate(function.params))
     body = ["    int errno_on_entry = errno;",
             f"    struct recorded_call *call = begin_call({index}, {len(function.params)}, "
             "errno_on_entry);"]
@@ -85,14 +64,16 @@ def _function_source(index: int, function) -> str:
         else:
             body.append(f"    record_value(call, {i}, &a{i}, sizeof a{i});")
     body += ["    wait_if_armed(call);", *written]
-    result = c_type_name(function.result)
+    result = function.result.declare()
     if function.result == VML_ERROR_CALLBACK:
-        body.append("    return (VMLErrorCallBack)(uintptr_t)end_call();")
+        body.append(f"    return ({result})(uintptr_t)end_call();")
     elif result == "void":
         body.append("    end_call();")
     else:
         body.append(f"    return ({result})end_call();")
-    return f"{result} {function.runtime_symbol}({params or 'void'}) {{\n" + "\n".join(body) + "\n}"
+    head = function_declaration(function.result, function.runtime_symbol,
+                                [(p.c_type, f"a{i}") for i, p in enumerate(function.params)])
+    return f"{head} {{\n" + "\n".join(body) + "\n}"
 
 
 RECORDER_CONSTANTS = {"ARGUMENT_BYTES": ARGUMENT_BYTES, "MAX_ARGUMENTS": MAX_ARGUMENTS,

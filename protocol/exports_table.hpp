@@ -2,10 +2,10 @@
 // during registration and read by the wrappers at every use.
 #pragma once
 
-#include "module/cffi_protocol.hpp"
+#include "protocol/cffi_protocol.hpp"
 
-namespace tessivec::module {
+namespace tessivec::protocol {
 
 extern void* exports_table[exports_table_size];
 
-}  // namespace tessivec::module
+}  // namespace tessivec::protocol

@@ -1,8 +1,8 @@
-#include "bridge/cdata_objects.hpp"
+#include "protocol/cdata_objects.hpp"
 
 #include <cstring>
 
-namespace tessivec::bridge {
+namespace tessivec::protocol {
 
 CDataTypes::Known CDataTypes::known_[8] = {};
 PyTypeObject* CDataTypes::borrowing_[2] = {};
@@ -53,4 +53,4 @@ CDataKind CDataTypes::learn(PyTypeObject* type) {
     return kind;
 }
 
-}  // namespace tessivec::bridge
+}  // namespace tessivec::protocol

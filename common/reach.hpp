@@ -10,7 +10,7 @@
 #include <limits>
 #include <optional>
 
-namespace tessivec::bridge {
+namespace tessivec::common {
 
 // What one argument must hold: a number of elements, nothing known, or a reach before
 // the start of the array by a negative increment or index.
@@ -69,4 +69,4 @@ inline Requirement masked(long long n, const int* mask) {
     return Requirement::of(std::count_if(mask, mask + n, [](int entry) { return entry != 0; }));
 }
 
-}  // namespace tessivec::bridge
+}  // namespace tessivec::common

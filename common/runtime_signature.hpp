@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <tuple>
 
-namespace tessivec::bridge {
+namespace tessivec::common {
 
 template <auto Function>
 struct RuntimeSignature;
@@ -16,4 +16,4 @@ struct RuntimeSignature<Function> {
     static constexpr std::size_t arity = sizeof...(Parameters);
 };
 
-}  // namespace tessivec::bridge
+}  // namespace tessivec::common

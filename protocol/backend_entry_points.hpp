@@ -5,9 +5,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "module/exports_table.hpp"
+#include "protocol/exports_table.hpp"
 
-namespace tessivec::bridge::backend {
+namespace tessivec::protocol::backend {
 
 enum Slot : std::size_t {
     to_c_i32_slot = 5,
@@ -24,7 +24,7 @@ enum Slot : std::size_t {
 
 template <class EntryPoint>
 EntryPoint entry_point(Slot slot) {
-    return reinterpret_cast<EntryPoint>(module::exports_table[slot]);
+    return reinterpret_cast<EntryPoint>(exports_table[slot]);
 }
 
 inline int to_c_i32(PyObject* object) {
@@ -70,4 +70,4 @@ inline int convert_array_from_object(char* scratch, _cffi_ctypedescr* type, PyOb
         convert_array_from_object_slot)(scratch, type, object);
 }
 
-}  // namespace tessivec::bridge::backend
+}  // namespace tessivec::protocol::backend

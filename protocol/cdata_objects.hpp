@@ -7,7 +7,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-namespace tessivec::bridge {
+namespace tessivec::protocol {
 
 struct CDataHead {
     PyObject_HEAD
@@ -72,4 +72,4 @@ private:
 
 inline CDataHead* cdata_head(PyObject* cdata) { return reinterpret_cast<CDataHead*>(cdata); }
 
-}  // namespace tessivec::bridge
+}  // namespace tessivec::protocol
