@@ -10,11 +10,11 @@ includes what it writes:
 - runtime/declarations.py: the runtime's records, functions, service functions, mode
   values and the link stub;
 - protocol/type_indexes.py: where each type stands in the type table;
-- bridge/role_traits.py: the roles, families and reach rules the wrappers know;
+- common/role_traits.py: the roles, families and reach rules the wrappers and vm know;
 - module/tables.py: the type context's tables; module/globals_entries.py: the globals
   table's entries, one wrapper each; module/lib_stub.py: the type stub of lib;
-- dispatch/loop_table.py: the loops of the vm operations and the gather and scatter
-  signatures; dispatch/vm_stub.py: the type stub of vm.
+- dispatch/tables.py: the loops of the vm operations, the gather and scatter
+  signatures and the element types; dispatch/vm_stub.py: the type stub of vm.
 
 Only files whose text changed are rewritten, so an unchanged catalogue rebuilds nothing.
 """
@@ -26,10 +26,11 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 
-from bridge import role_traits  # noqa: E402
 from catalogue.type_table import TypeTable  # noqa: E402
 from catalogue.validation import CatalogueError, validate  # noqa: E402
-from dispatch import loop_table, vm_stub  # noqa: E402
+from common import role_traits  # noqa: E402
+from dispatch import tables as dispatch_tables  # noqa: E402
+from dispatch import vm_stub  # noqa: E402
 from module import globals_entries, lib_stub, tables  # noqa: E402
 from protocol import type_indexes  # noqa: E402
 from runtime import declarations  # noqa: E402
@@ -41,7 +42,7 @@ def generated() -> dict[str, str]:
     return {**declarations.outputs(table), **type_indexes.outputs(table),
             **role_traits.outputs(table), **tables.outputs(table),
             **globals_entries.outputs(table), **lib_stub.outputs(),
-            **loop_table.outputs(), **vm_stub.outputs()}
+            **dispatch_tables.outputs(), **vm_stub.outputs()}
 
 
 def write_if_changed(path: Path, text: str) -> None:

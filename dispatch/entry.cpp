@@ -103,9 +103,6 @@ PyMODINIT_FUNC PyInit__dispatch(void) {
     if (!module) {
         return nullptr;
     }
-    for (PyMethodDef& method : pack_methods) {
-        method.ml_doc = pack_doc(method.ml_name);
-    }
     PyObject* functions = PyModule_GetDict(module.get());
     Reference module_name(PyUnicode_FromString("vantrel.mkl.vm"));
     if (!module_name) {

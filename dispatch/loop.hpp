@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "common/runtime_signature.hpp"
+#include "dispatch/element_types.hpp"
 #include "dispatch/floating_point_state.hpp"
 #include "dispatch/formulas.hpp"
 #include "dispatch/mode_values.hpp"
@@ -25,17 +26,6 @@
 #include "runtime/runtime_functions.hpp"
 
 namespace tessivec::dispatch {
-
-template <class T>
-struct TypeNumber;
-template <>
-struct TypeNumber<float> : std::integral_constant<char, NPY_FLOAT> {};
-template <>
-struct TypeNumber<double> : std::integral_constant<char, NPY_DOUBLE> {};
-template <>
-struct TypeNumber<runtime::MKL_Complex8> : std::integral_constant<char, NPY_CFLOAT> {};
-template <>
-struct TypeNumber<runtime::MKL_Complex16> : std::integral_constant<char, NPY_CDOUBLE> {};
 
 // The kind the declaration gives a parameter, which must be the one the catalogue's role
 // gives it.
@@ -135,7 +125,8 @@ struct LoopOf {
         shape.operands = operands;
         ((shape.kinds[K] = Rules::kinds[K]), ...);
         ((shape.sizes[K] = sizeof(ElementOf<operand<K>>)), ...);
-        ((shape.types[K] = TypeNumber<ElementOf<operand<K>>>::value), ...);
+        ((shape.types[K] = ElementType<ElementOf<operand<K>>>::type_number), ...);
+        ((shape.real_sizes[K] = sizeof(typename ElementType<ElementOf<operand<K>>>::Real)), ...);
         if constexpr (!std::is_same_v<typename Rules::Formula, NoFormula>) {
             shape.evaluate = &evaluate;
             shape.kernel_flags_tell =
@@ -191,12 +182,6 @@ struct Operation {
     template <std::size_t N>
     constexpr Operation(const char* name, const Loop (&loops)[N], int identity, const char* doc)
         : name(name), loops_begin(loops), loop_count(N), identity(identity), doc(doc) {}
-};
-
-// A gather or scatter function's docstring, by its name in vm.
-struct PackDoc {
-    const char* name;
-    const char* doc;
 };
 
 }  // namespace tessivec::dispatch

@@ -21,6 +21,7 @@ struct Shape {
     std::size_t operands;
     OperandKind kinds[max_operands];
     std::size_t sizes[max_operands];  // bytes per element
+    std::size_t real_sizes[max_operands];  // bytes per real part: a complex element has two
     char types[max_operands];  // NumPy type numbers
     // For an operation whose conditions the runtime does not check: its formula's
     // conditions, and whether the runtime's kernels raise the processor's flags for every

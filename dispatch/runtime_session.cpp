@@ -74,19 +74,17 @@ bool all_values(const void* data, npy_intp count, bool normal) {
     return all;
 }
 
-bool is_complex(char type) { return type == NPY_CFLOAT || type == NPY_CDOUBLE; }
-bool is_single(char type) { return type == NPY_FLOAT || type == NPY_CFLOAT; }
-
 // Whether every output of a run holds normal numbers only (or finite ones only).
 bool all_outputs(const Shape& shape, void* const* operands, npy_intp count, bool normal) {
     for (std::size_t k = 0; k < shape.operands; ++k) {
         if (shape.kinds[k] != OperandKind::output) {
             continue;
         }
-        const char type = shape.types[k];
-        const npy_intp reals = count * (is_complex(type) ? 2 : 1);
-        const bool all = is_single(type) ? all_values<float>(operands[k], reals, normal)
-                                         : all_values<double>(operands[k], reals, normal);
+        const auto parts = static_cast<npy_intp>(shape.sizes[k] / shape.real_sizes[k]);
+        const npy_intp reals = count * parts;
+        const bool all = shape.real_sizes[k] == sizeof(float)
+                             ? all_values<float>(operands[k], reals, normal)
+                             : all_values<double>(operands[k], reals, normal);
         if (!all) {
             return false;
         }
@@ -100,10 +98,9 @@ bool normal_element(const Shape& shape, void* const* operands, npy_intp index) {
         if (shape.kinds[k] != OperandKind::output) {
             continue;
         }
-        const char type = shape.types[k];
-        const npy_intp parts = is_complex(type) ? 2 : 1;
+        const auto parts = static_cast<npy_intp>(shape.sizes[k] / shape.real_sizes[k]);
         const bool normal =
-            is_single(type)
+            shape.real_sizes[k] == sizeof(float)
                 ? all_values<float>(static_cast<const float*>(operands[k]) + index * parts,
                                     parts, true)
                 : all_values<double>(static_cast<const double*>(operands[k]) + index * parts,

@@ -121,16 +121,3 @@ PyObject* new_ufuncs(const char* accuracy, const char* module) {
 }
 
 }  // namespace tessivec::dispatch
-
-namespace tessivec::dispatch {
-
-const char* pack_doc(const char* name) {
-    for (const PackDoc& known : pack_docs) {
-        if (std::string_view(known.name) == name) {
-            return known.doc;
-        }
-    }
-    return nullptr;
-}
-
-}  // namespace tessivec::dispatch

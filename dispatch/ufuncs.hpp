@@ -12,10 +12,3 @@ namespace tessivec::dispatch {
 PyObject* new_ufuncs(const char* accuracy, const char* module);
 
 }  // namespace tessivec::dispatch
-
-namespace tessivec::dispatch {
-
-// The generated docstring of a gather or scatter function ("packv"), with its signature.
-const char* pack_doc(const char* name);
-
-}  // namespace tessivec::dispatch

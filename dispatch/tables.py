@@ -1,17 +1,38 @@
-"""Emits the table the extension builds vm's ufuncs from: for every math operation its
-name, docstring, identity, its rules (the kind of each operand, array input, scalar
-input or output, from the catalogue's roles, in the ufunc's order; where each stands
-among the runtime function's parameters; NumPy's formula where vm evaluates the
-conditions; NumPy's rule for reduce) and the m form of the runtime function of each
-precision, in the order s, d, c, z (NumPy picks the first loop the inputs cast to
-safely). The operands' element types dispatch/loop.hpp reads off the runtime
-functions' declarations, and checks their kinds against them."""
+"""Emits the tables the extension builds vm from.
+
+- The loop table: for every math operation its name, docstring, identity, its rules
+  (the kind of each operand, array input, scalar input or output, from the catalogue's
+  roles, in the ufunc's order; where each stands among the runtime function's
+  parameters; NumPy's formula where vm evaluates the conditions; NumPy's rule for
+  reduce) and the m form of the runtime function of each precision, in the order s, d,
+  c, z (NumPy picks the first loop the inputs cast to safely). The operands' element
+  types dispatch/loop.hpp reads off the runtime functions' declarations, and checks
+  their kinds against them.
+- The gather and scatter table: each function's parameters with their roles, as vm
+  takes them (positional, then keyword-only), its docstring, and the runtime's six
+  functions of each precision.
+- The element types: each precision's C++ element type, NumPy type number and letter.
+"""
 
 from __future__ import annotations
 
+from catalogue.families import (
+    PACK_INCREMENT,
+    PACK_INDEXES,
+    PACK_MASK,
+    UNPACK_INCREMENT,
+    UNPACK_INDEXES,
+    UNPACK_MASK,
+)
 from catalogue.numpy_rules import EVALUATED
+from catalogue.operations import OPERATIONS
+from catalogue.precisions import PRECISIONS
 from catalogue.vm_interface import vm_functions
 from runtime.declarations import HEADER
+
+# The order of the runtime's functions in a precision of dispatch/pack.cpp's table.
+PACK_FAMILIES = (PACK_INCREMENT, PACK_INDEXES, PACK_MASK, UNPACK_INCREMENT, UNPACK_INDEXES,
+                 UNPACK_MASK)
 
 # NumPy's names of the identities a ufunc can have.
 IDENTITIES = {None: "PyUFunc_None", 0: "PyUFunc_Zero", 1: "PyUFunc_One"}
@@ -93,12 +114,54 @@ def ufunc_table() -> str:
         lines.append(f'    {{"{function.name}", {function.name}_loops, {identity},')
         lines.append(f"     {_c_string(docstring(function))}}},")
     lines.append("};\n")
-    lines.append("constexpr PackDoc pack_docs[] = {")
-    lines += [f'    {{"{function.name}", {_c_string(pack_docstring(function))}}},'
-              for function in vm_functions() if function.is_pack]
+    return "\n".join(lines) + "\n"
+
+
+def _element(precision) -> str:
+    """The C++ element type of a precision: the runtime's records are in its namespace."""
+    name = precision.element.declare()
+    return f"runtime::{name}" if precision.is_complex else name
+
+
+def element_types() -> str:
+    """Each precision's element type, by its C++ type: NumPy's type number, the letter."""
+    lines = [HEADER, "template <class T>", "struct ElementType;"]
+    for precision in PRECISIONS.values():
+        lines += ["template <>", f"struct ElementType<{_element(precision)}> {{",
+                  f"    static constexpr char type_number = NPY_{precision.numpy_dtype.upper()};",
+                  f"    static constexpr char letter = '{precision.letter}';",
+                  f"    static constexpr bool is_complex = {str(precision.is_complex).lower()};",
+                  f"    using Real = {precision.real.declare()};", "};"]
+    return "\n".join(lines) + "\n"
+
+
+def pack_table() -> str:
+    lines = [HEADER]
+    functions = [f for f in vm_functions() if f.is_pack]
+    for function in functions:
+        parameters = [*function.positional, *function.keywords]
+        listed = ", ".join(f'{{"{p.name}", Role::{p.role.bridge}}}' for p in parameters)
+        lines.append(f"constexpr PackParameter {function.name}_parameters[] = {{{listed}}};")
+    lines.append("\nconstexpr PackSignature pack_signatures[] = {")
+    for function in functions:
+        lines.append(f'    {{"{function.name}", {function.name}_parameters, '
+                     f"{len(function.positional)}, std::size({function.name}_parameters),")
+        lines.append(f"     {_c_string(pack_docstring(function))}}},")
+    lines.append("};\n")
+    by_family = {operation.real: operation for operation in OPERATIONS
+                 if operation.real in PACK_FAMILIES}
+    lines.append("// The runtime's functions, in the order s, d, c, z: a takes the first its "
+                 "dtype casts to safely.")
+    lines.append("const PackPrecision pack_precisions[] = {")
+    for precision in PRECISIONS.values():
+        element = _element(precision)
+        names = ", ".join(f"runtime::v{precision.letter}{by_family[family].name}"
+                          for family in PACK_FAMILIES)
+        lines.append(f"    pack_precision<{element}, {names}>(),")
     lines.append("};")
     return "\n".join(lines) + "\n"
 
 
 def outputs() -> dict[str, str]:
-    return {"dispatch/loop_table.inc": ufunc_table()}
+    return {"dispatch/loop_table.inc": ufunc_table(), "dispatch/pack_table.inc": pack_table(),
+            "dispatch/element_types.inc": element_types()}

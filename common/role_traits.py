@@ -72,4 +72,4 @@ def role_traits(table: TypeTable) -> str:
 
 
 def outputs(table: TypeTable) -> dict[str, str]:
-    return {"bridge/role_traits.inc": role_traits(table)}
+    return {"common/role_traits.inc": role_traits(table)}
