@@ -3,22 +3,15 @@ reports: every condition of a call, NumPy's defaults, nothing left changed behin
 
 import subprocess
 import sys
-import threading
 import warnings
 
 import numpy as np
 import pytest
 from vantrel.mkl import vm
 
+from threads import on_a_thread_of_its_own
+
 pytestmark = pytest.mark.usefixtures("clean_runtime_state")
-
-
-def in_thread(function):
-    result = []
-    thread = threading.Thread(target=lambda: result.append(function()))
-    thread.start()
-    thread.join()
-    return result[0]
 
 
 def test_the_named_values_describe_the_default_mode():
@@ -65,8 +58,9 @@ def test_mode_block_restores_the_mode_on_exit_and_on_exceptions():
 def test_the_mode_is_per_thread():
     before = vm.get_mode()
     with vm.mode(vm.EP):
-        assert in_thread(vm.get_mode) == before
-    assert in_thread(lambda: (vm.set_mode(vm.LA), vm.get_mode())[1]) & vm.ACCURACY_MASK == vm.LA
+        assert on_a_thread_of_its_own(vm.get_mode) == before
+    theirs = on_a_thread_of_its_own(lambda: (vm.set_mode(vm.LA), vm.get_mode())[1])
+    assert theirs & vm.ACCURACY_MASK == vm.LA
     assert vm.get_mode() == before
 
 
