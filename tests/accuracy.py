@@ -20,12 +20,12 @@ import numpy as np
 from vantrel.mkl._catalogue.functions import PRECISIONS, offered_functions
 
 import references
+from runtime_values import EP, ERRMODE_IGNORE, HA, LA
 
 mp = mpmath.mp
 REFERENCE_BITS = 128
 
-ERRMODE_IGNORE = 0x100
-ACCURACIES = {"HA": 0x2, "LA": 0x1, "EP": 0x3}
+ACCURACIES = {"HA": HA, "LA": LA, "EP": EP}
 
 
 @dataclass(frozen=True)

@@ -1,9 +1,8 @@
 """Valid arguments for any offered function, built from its parameter roles."""
 
 from vantrel.mkl._catalogue.functions import PRECISIONS
-from vantrel.mkl._catalogue.mode_values import MODE_VALUES
 
-HIGH_ACCURACY = MODE_VALUES["HA"]
+from runtime_values import HA
 
 
 class Spy:
@@ -64,9 +63,9 @@ class Arguments:
         if role == "mask":
             return ffi.new("int[]", [1, 0] * (n // 2) + [1] * (n % 2))
         if role == "mode":
-            return ffi.new("long long *", HIGH_ACCURACY) if by_ref else HIGH_ACCURACY
+            return ffi.new("long long *", HA) if by_ref else HA
         if role == "mode_value":
-            return ffi.new("unsigned int *", HIGH_ACCURACY) if by_ref else HIGH_ACCURACY
+            return ffi.new("unsigned int *", HA) if by_ref else HA
         if role == "status":
             return ffi.new("int *", 0) if by_ref else 0
         if role == "callback":

@@ -6,4 +6,6 @@ from vantrel.mkl._catalogue.mode_values import MODE_VALUES, STATUS_CODES
 
 globals().update(MODE_VALUES)
 globals().update(STATUS_CODES)
-__all__ = [*MODE_VALUES, *STATUS_CODES]
+# The accuracy fields a mode may have: 0 keeps the accuracy as it is.
+DEFINED_ACCURACIES = (0, MODE_VALUES["LA"], MODE_VALUES["HA"], MODE_VALUES["EP"])
+__all__ = [*MODE_VALUES, *STATUS_CODES, "DEFINED_ACCURACIES"]

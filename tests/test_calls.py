@@ -5,6 +5,7 @@ from vantrel.mkl._catalogue.functions import spell
 
 from arguments import Arguments
 from conftest import BY_NAME, MIXED_NAMES
+from runtime_values import ACCURACY_MASK, HA, LA, STATUS_OK, STATUS_OVERFLOW
 
 MATH_NAMES = [n for n in MIXED_NAMES if not n.startswith("vml")]
 
@@ -28,14 +29,14 @@ def test_service_functions_in_every_spelling(ffi, lib, clean_runtime_state, spel
         "vmlSetErrorCallBack", "vmlGetErrorCallBack", "vmlClearErrorCallBack")}
     by_ref = spelling != "value"
     old_mode = call["vmlGetMode"]()
-    new_mode = old_mode ^ 0x3  # another accuracy
+    new_mode = old_mode & ~ACCURACY_MASK | (LA if old_mode & ACCURACY_MASK == HA else HA)
     mode_argument = ffi.new("unsigned int *", new_mode) if by_ref else new_mode
     assert call["vmlSetMode"](mode_argument) == old_mode
     assert call["vmlGetMode"]() == new_mode
-    assert call["vmlSetErrStatus"]([3] if by_ref else 3) == 0
-    assert call["vmlGetErrStatus"]() == 3
-    assert call["vmlClearErrStatus"]() == 3
-    assert call["vmlGetErrStatus"]() == 0
+    assert call["vmlSetErrStatus"]([STATUS_OVERFLOW] if by_ref else STATUS_OVERFLOW) == STATUS_OK
+    assert call["vmlGetErrStatus"]() == STATUS_OVERFLOW
+    assert call["vmlClearErrStatus"]() == STATUS_OVERFLOW
+    assert call["vmlGetErrStatus"]() == STATUS_OK
 
     @ffi.callback("VMLErrorCallBack")
     def callback(context):

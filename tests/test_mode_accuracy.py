@@ -8,20 +8,18 @@ from arguments import Arguments
 from conftest import OFFERED
 from runtime_values import (
     ACCURACY_MASK,
-    EP,
+    DEFINED_ACCURACIES,
     ERRMODE_CALLBACK,
     ERRMODE_ERRNO,
     ERRMODE_IGNORE,
     FTZDAZ_OFF,
     FTZDAZ_ON,
     HA,
-    LA,
 )
 from threads import on_a_thread_of_its_own
 
 FLAGS = [0, FTZDAZ_ON | ERRMODE_ERRNO, FTZDAZ_OFF | ERRMODE_IGNORE | ERRMODE_CALLBACK]
 ACCURACIES = range(ACCURACY_MASK + 1)
-DEFINED = (0, LA, HA, EP)  # 0 keeps the accuracy as it is
 # One m form of each family, precision and spelling.
 M_FORMS = list({(f.family.name, f.letter, f.spelling): f for f in OFFERED if f.with_mode}.values())
 MODE_SETTERS = ["vmlSetMode", "vmlsetmode", "VMLSETMODE"]
@@ -48,7 +46,7 @@ def test_m_forms_refuse_undefined_accuracies(ffi, lib, function):
                 values = list(arguments.values)
                 values[position] = mode_argument(mode)
                 before = arguments.output_bytes(ffi)
-                if accuracy in DEFINED:
+                if accuracy in DEFINED_ACCURACIES:
                     call(*values)
                     assert arguments.output_bytes(ffi) != before
                 else:
@@ -73,7 +71,7 @@ def test_the_mode_setter_refuses_undefined_accuracies(ffi, lib, name):
                 mode = flags | accuracy
                 before = lib.vmlGetMode()
                 argument = ffi.new("unsigned int *", mode) if by_reference else mode
-                if accuracy in DEFINED:
+                if accuracy in DEFINED_ACCURACIES:
                     assert getattr(lib, name)(argument) == before
                     assert lib.vmlGetMode() & ACCURACY_MASK == (accuracy or before & ACCURACY_MASK)
                 else:
