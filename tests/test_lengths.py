@@ -7,11 +7,10 @@ from conftest import OFFERED, ONE_PER_SHAPE
 
 # The length check is the same for every function of one wrapper shape.
 ELEMENTWISE = [f for f in ONE_PER_SHAPE if f.family.is_elementwise]
-ARRAY_ROLES = ("input", "output", "real_input", "real_output")
 
 
 def array_positions(function):
-    return [i for i, p in enumerate(function.params) if p.role.name in ARRAY_ROLES]
+    return [i for i, p in enumerate(function.params) if p.role.array]
 
 
 def shortened(ffi, array, length):
