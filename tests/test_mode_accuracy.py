@@ -81,10 +81,3 @@ def test_the_mode_setter_refuses_undefined_accuracies(ffi, lib, name):
 
     on_a_thread_of_its_own(body)
 
-
-def test_vm_set_mode_refuses_them_too(lib, clean_runtime_state):
-    from vantrel.mkl import vm
-    before = vm.get_mode()
-    with pytest.raises(ValueError, match=refused("vmlSetMode", vm.EP + vm.LA)):
-        vm.set_mode(vm.EP + vm.LA)
-    assert vm.get_mode() == before

@@ -24,17 +24,48 @@ def test_set_mode_returns_the_previous_mode_and_keeps_fields_given_as_zero():
     assert vm.get_mode() == before & ~vm.ACCURACY_MASK | vm.LA
 
 
-@pytest.mark.parametrize("value", [
-    4, 0xF,  # accuracies the runtime does not define
-    0x10, 0x80, 0x4000, 0x8000, 0x1000000, 0x80000000,  # trap flags and other undefined bits
-    vm.FTZDAZ_MASK, 0x40000,  # undefined FTZDAZ values
-    -1, 2**32,
-])
-def test_undefined_modes_are_refused(value):
+DEFINED_ACCURACIES = (0, vm.LA, vm.HA, vm.EP)  # 0 keeps the accuracy as it is
+
+
+@pytest.mark.parametrize("accuracy", range(vm.ACCURACY_MASK + 1))
+def test_a_mode_needs_a_defined_accuracy(accuracy):
+    # Another accuracy field would make the runtime run another function's kernel. (A
+    # call takes an accuracy by its ufunc, vm.la, vm.ha, vm.ep, never by a mode.)
+    x = np.array([0.5, 1.0, 2.0])
+    mode = vm.ERRMODE_ERRNO | accuracy
     before = vm.get_mode()
-    with pytest.raises(ValueError):
+    if accuracy in DEFINED_ACCURACIES:
+        with vm.mode(mode):
+            assert vm.get_mode() & vm.ACCURACY_MASK == (accuracy or before & vm.ACCURACY_MASK)
+            assert vm.exp(x) == pytest.approx(np.exp(x))
+            assert vm.add(x, x) == pytest.approx(2 * x)
+    else:
+        refused = (f"^vmlSetMode: mode {mode:#x} has accuracy field {accuracy}, which the "
+                   "runtime does not define")
+        for call in (lambda: vm.set_mode(mode), lambda: vm.mode(mode).__enter__()):
+            with pytest.raises(ValueError, match=refused):
+                call()
+    assert vm.get_mode() == before
+
+
+UNDEFINED_MODES = {
+    **{bits: f"^mode {bits:#x} sets bits {bits:#x}, which are no accuracy, FTZDAZ or error-mode"
+       for bits in (0x10, 0x80, 0x4000, 0x8000, 0x1000000, 0x80000000)},
+    vm.FTZDAZ_MASK: "FTZDAZ 0x3c0000 is none of FTZDAZ_ON, FTZDAZ_OFF, FTZDAZ_CURRENT$",
+    0x40000: "FTZDAZ 0x40000 is none of FTZDAZ_ON, FTZDAZ_OFF, FTZDAZ_CURRENT$",
+    -1: "^a mode is from 0 to 0xFFFFFFFF, not -0x1$",
+    2**32: "^a mode is from 0 to 0xFFFFFFFF, not 0x100000000$",
+}
+
+
+@pytest.mark.parametrize("value", UNDEFINED_MODES, ids=hex)
+def test_undefined_modes_are_refused(value):
+    # Trap flags and bits of no field, FTZDAZ values that are none, no unsigned int.
+    refused = UNDEFINED_MODES[value]
+    before = vm.get_mode()
+    with pytest.raises(ValueError, match=refused):
         vm.set_mode(value)
-    with pytest.raises(ValueError), vm.mode(value):
+    with pytest.raises(ValueError, match=refused), vm.mode(value):
         pass
     assert vm.get_mode() == before
 
