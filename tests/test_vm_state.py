@@ -225,11 +225,15 @@ def test_results_with_conditions_are_the_runtimes(ffi, lib):
         assert y.tobytes() == expected.tobytes()
 
 
+def in_place(ufunc, x):
+    assert ufunc(x, out=x) is x
+
+
 CALLS = {
     "plain": lambda: vm.exp(np.linspace(0, 1, 10)),
     "accuracy": lambda: (vm.la.sin(np.ones(5)), vm.ep.powx(np.ones(5), 2.5)),
     "conditions": lambda: vm.ln(np.array([-1.0, 0.0, 1.0])),
-    "conditions in place": lambda: vm.ln(np.array([-1.0, 0.0, 1.0]), out=None),
+    "conditions in place": lambda: in_place(vm.ln, np.array([-1.0, 0.0, 1.0])),
     "strided": lambda: vm.add(np.ones(40)[::4], 1.0),
     "reduce": lambda: vm.pow.reduce(np.array([10.0, 400.0])),
     "pack": lambda: vm.packv(np.ones(4), [0, 3]),
