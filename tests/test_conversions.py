@@ -24,22 +24,6 @@ from runtime_values import (
 )
 
 
-@pytest.mark.parametrize("name, count", [("vsAdd", 3), ("vsAdd", 5), ("VSADD", 2),
-                                         ("vmzAcos", 3), ("VMZADD", 4)])
-def test_argument_count_errors_name_the_spelling(lib, name, count):
-    with pytest.raises(TypeError, match=rf"^{name} expected"):
-        getattr(lib, name)(*([None] * count))
-
-
-def test_service_wrappers_take_a_fixed_number_of_arguments(lib):
-    with pytest.raises(TypeError):
-        lib.vmlGetMode(1)
-    with pytest.raises(TypeError):
-        lib.vmlSetMode()
-    with pytest.raises(TypeError):
-        lib.vmlSetErrStatus(0, 0)
-
-
 def test_negative_count_reaches_the_runtime(ffi, lib, clean_runtime_state):
     x, r = ffi.new("double[1]"), ffi.new("double[1]")
     lib.vdExp(-1, x, r)
