@@ -28,10 +28,6 @@ def functions_of(body):
     return {node.name: node for node in body if isinstance(node, ast.FunctionDef)}
 
 
-def test_the_package_is_marked_typed():
-    assert (files("vantrel.mkl") / "py.typed").is_file()
-
-
 def takes_a_float(ffi, c_type):
     try:
         ffi.new(ffi.getctype(c_type, "*"), 0.5)
