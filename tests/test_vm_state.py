@@ -51,8 +51,8 @@ def test_a_mode_needs_a_defined_accuracy(accuracy):
 UNDEFINED_MODES = {
     **{bits: f"^mode {bits:#x} sets bits {bits:#x}, which are no accuracy, FTZDAZ or error-mode"
        for bits in (0x10, 0x80, 0x4000, 0x8000, 0x1000000, 0x80000000)},
-    vm.FTZDAZ_MASK: "FTZDAZ 0x3c0000 is none of FTZDAZ_ON, FTZDAZ_OFF, FTZDAZ_CURRENT$",
-    0x40000: "FTZDAZ 0x40000 is none of FTZDAZ_ON, FTZDAZ_OFF, FTZDAZ_CURRENT$",
+    **{value: f"FTZDAZ {value:#x} is none of FTZDAZ_ON, FTZDAZ_OFF, FTZDAZ_CURRENT$"
+       for value in (vm.FTZDAZ_MASK, 0x40000)},
     -1: "^a mode is from 0 to 0xFFFFFFFF, not -0x1$",
     2**32: "^a mode is from 0 to 0xFFFFFFFF, not 0x100000000$",
 }
