@@ -16,7 +16,17 @@ import numpy as np
 import pytest
 from vantrel.mkl._catalogue.c_types import Record
 from vantrel.mkl._catalogue.functions import VML_ERROR_CALLBACK
-from vantrel.mkl._catalogue.roles import MODE, MODE_VALUE
+from vantrel.mkl._catalogue.roles import (
+    CALLBACK,
+    COUNT,
+    INCREMENT,
+    INDEXES,
+    MASK,
+    MODE,
+    MODE_VALUE,
+    SCALAR,
+    STATUS,
+)
 from vantrel.mkl.tessivec import ffi, lib
 
 from arguments import Spy
@@ -73,18 +83,18 @@ def sample_values(index, parameter):
     """Distinct values for parameter `index`, so that a swap or a copy shows."""
     element = base_type(parameter)
     count = elements_recorded(parameter) if is_pointer_parameter(parameter) else 1
-    if parameter.role.name == "callback":
+    if parameter.role is CALLBACK:
         return []
-    if parameter.role.name in ("indexes", "mask"):
+    if parameter.role in (INDEXES, MASK):
         return [10 * (index + 1) + j for j in range(count)]
-    if parameter.role.name in ("count", "increment"):
+    if parameter.role in (COUNT, INCREMENT):
         return [3 + index]
     # Modes keep the accuracy field at HA, which the wrappers take.
-    if parameter.role.name == "mode":
+    if parameter.role is MODE:
         return [(1 << 40) + (index << 4) + HA]
-    if parameter.role.name == "mode_value":
+    if parameter.role is MODE_VALUE:
         return [0x80000000 + (index << 4) + HA]
-    if parameter.role.name == "status":
+    if parameter.role is STATUS:
         return [-5 - index]
     if isinstance(element, Record):
         return [[index + 1 + j / 8, -index - 1 - j / 16] for j in range(count)]
@@ -148,7 +158,7 @@ def only_call(function, exception, calls):
 def checked_values(function, given, received):
     """Per parameter: the values given and received, and whether the runtime must get a
     private copy rather than the caller's memory."""
-    count = next(values[0] for p, values in zip(function.params, given) if p.role.name == "count") \
+    count = next(values[0] for p, values in zip(function.params, given) if p.role is COUNT) \
         if function.family.name != "service" else 0
     for parameter, values, argument in zip(function.params, given, received):
         if parameter.role.array and is_integer(parameter):
@@ -224,7 +234,7 @@ def test_lists_and_tuples_arrive_as_scratch_copies_that_stay_private(recorder, f
     addresses = []
     for (parameter, given, received, _), recorded in zip(
             checked_values(function, values, call.arguments), call.arguments):
-        if parameter.role.name == "callback":
+        if parameter.role is CALLBACK:
             continue
         assert received == given, parameter.name
         if is_pointer_parameter(parameter):
@@ -261,11 +271,11 @@ def test_integers_pass_unchanged_and_out_of_range_values_are_refused(recorder, f
 
 
 @pytest.mark.parametrize("function", shapes_with(
-    lambda f: f.letter in ("s", "d") and any(p.role.name == "scalar" for p in f.params)), ids=name_of)
+    lambda f: f.letter in ("s", "d") and any(p.role is SCALAR for p in f.params)), ids=name_of)
 def test_real_scalars_reach_the_runtime_rounded_to_nearest(recorder, function):
     single = function.letter == "s"
     for i, parameter in enumerate(function.params):
-        if parameter.role.name != "scalar":
+        if parameter.role is not SCALAR:
             continue
         for given in FLOAT_SCALARS:
             arguments = cdata_arguments(function)[1]
@@ -285,10 +295,10 @@ def test_real_scalars_reach_the_runtime_rounded_to_nearest(recorder, function):
 
 
 @pytest.mark.parametrize("function", shapes_with(
-    lambda f: f.letter in ("c", "z") and any(p.role.name == "scalar" for p in f.params)), ids=name_of)
+    lambda f: f.letter in ("c", "z") and any(p.role is SCALAR for p in f.params)), ids=name_of)
 def test_complex_scalars_arrive_with_the_callers_bytes(recorder, function):
     for i, parameter in enumerate(function.params):
-        if parameter.role.name != "scalar":
+        if parameter.role is not SCALAR:
             continue
         type_name = base_type(parameter).type_name
         record = ffi.new(f"{type_name} *")

@@ -3,6 +3,7 @@ defined, and any other value is refused before the runtime runs, in every m form
 in the mode setter. The other fields pass as they are."""
 
 import pytest
+from vantrel.mkl._catalogue.roles import MODE
 
 from arguments import Arguments
 from conftest import OFFERED
@@ -33,7 +34,7 @@ def refused(name, mode):
 @pytest.mark.parametrize("function", M_FORMS, ids=lambda f: f.name)
 def test_m_forms_refuse_undefined_accuracies(ffi, lib, function):
     call = getattr(lib, function.name)
-    position = next(i for i, p in enumerate(function.params) if p.role.name == "mode")
+    position = next(i for i, p in enumerate(function.params) if p.role is MODE)
 
     def mode_argument(mode):
         return ffi.new("long long *", mode) if function.by_reference else mode
