@@ -135,7 +135,8 @@ def domain_errors(ffi, lib, name, mode=None):
 def test_the_error_callback_sees_each_domain_error(ffi, lib, clean_runtime_state, spelling):
     services = Services(ffi, lib, spelling)
     log = CallbackLog(ffi)
-    services.SetErrorCallBack(log.pointer)
+    previous = services.SetErrorCallBack(log.pointer)
+    assert ffi.typeof(previous) is ffi.typeof("VMLErrorCallBack")
     assert services.GetErrorCallBack() == log.pointer
     lib.vmlSetMode(HA | ERRMODE_CALLBACK)
     domain_errors(ffi, lib, "vdLn")
@@ -152,6 +153,8 @@ def test_the_error_callback_sees_each_domain_error(ffi, lib, clean_runtime_state
          "thread": me},
     ]
     assert services.ClearErrorCallBack() == log.pointer
+    cleared = services.GetErrorCallBack()
+    assert ffi.typeof(cleared) is ffi.typeof("VMLErrorCallBack") and cleared == ffi.NULL
     domain_errors(ffi, lib, "vdLn")
     assert len(log.contexts) == 4, "a cleared callback is not called"
 
