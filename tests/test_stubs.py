@@ -112,8 +112,13 @@ def test_vm_stub_matches_the_module():
 @pytest.mark.parametrize("function", OPERATIONS, ids=lambda f: f.name)
 def test_every_operation_is_a_ufunc_with_the_catalogues_operands(function):
     inputs = len(function.positional)
-    for ufunc in (getattr(vm, function.name), *(getattr(getattr(vm, accuracy), function.name)
-                                               for accuracy in ("la", "ha", "ep"))):
+    accuracies = {accuracy: getattr(getattr(vm, accuracy), function.name)
+                  for accuracy in ("la", "ha", "ep")}
+    # Four ufuncs of their own: the thread's accuracy's, and one fixed in each accuracy.
+    assert len({id(u) for u in (getattr(vm, function.name), *accuracies.values())}) == 4
+    assert [u.__name__ for u in accuracies.values()] == [f"{a}.{function.name}"
+                                                         for a in accuracies]
+    for ufunc in (getattr(vm, function.name), *accuracies.values()):
         assert isinstance(ufunc, np.ufunc)
         assert (ufunc.nin, ufunc.nout) == (inputs, function.outputs)
         assert [t.split("->")[0][:1] for t in ufunc.types] == [

@@ -22,13 +22,6 @@ REAL_SCALARS = [pytest.param(f, loop, p.name, id=f"{f.name}-{loop.letter}-{p.nam
                 for p in f.positional if p.role is SCALAR]
 
 
-def test_every_operation_in_every_accuracy_is_a_ufunc():
-    for function in OPERATIONS:
-        for namespace in (vm, vm.la, vm.ha, vm.ep):
-            assert isinstance(getattr(namespace, function.name), np.ufunc)
-    assert vm.la.exp is not vm.exp and vm.la.exp.__name__ == "la.exp"
-
-
 @pytest.mark.parametrize("given, used", [
     ("float32", "float32"), ("float64", "float64"), ("complex64", "complex64"),
     ("complex128", "complex128"),
