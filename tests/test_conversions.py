@@ -15,7 +15,6 @@ from runtime_values import (
     ACCURACY_MASK,
     EP,
     ERRMODE_ERRNO,
-    ERRMODE_IGNORE,
     ERRMODE_MASK,
     HA,
     LA,
