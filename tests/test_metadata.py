@@ -6,20 +6,14 @@ import sys
 from importlib import metadata
 
 import pytest
-
 import vantrel.mkl
 from vantrel.mkl import _runtime
 
 DISTRIBUTION = "vantrel-mkl"
 META = metadata.metadata(DISTRIBUTION)
-FILES = {str(path): path for path in metadata.files(DISTRIBUTION)}
+FILES = list(metadata.files(DISTRIBUTION))
 # A sentence of each license's own text, by its SPDX identifier.
 LICENSE_TEXTS = {"MIT": "Permission is hereby granted, free of charge, to any person"}
-
-
-def shipped(name):
-    """The installed files of the distribution whose name is `name`."""
-    return [path for path in FILES.values() if path.name == name]
 
 
 def test_the_version_is_the_installed_distributions():
@@ -30,19 +24,19 @@ def test_the_license_expression_is_the_shipped_license_files():
     expression = META["License-Expression"]
     assert expression in LICENSE_TEXTS, f"{expression!r} is no license of this table"
     (license_file,) = META.get_all("License-File")
-    (path,) = [p for p in FILES.values() if p.parts[-2:] == ("licenses", license_file)]
+    (path,) = [p for p in FILES if p.parts[-2:] == ("licenses", license_file)]
     assert LICENSE_TEXTS[expression] in path.read_text()
 
 
 def test_typed_is_claimed_and_shipped_with_a_stub_beside_each_module():
     assert "Typing :: Typed" in META.get_all("Classifier")
-    (marker,) = shipped("py.typed")
-    stubs = [p for p in FILES.values() if p.suffix == ".pyi"]
+    (marker,) = [path for path in FILES if path.name == "py.typed"]
+    stubs = [p for p in FILES if p.suffix == ".pyi"]
     assert {p.stem for p in stubs} == {"tessivec", "vm"}
     for stub in stubs:  # a checker finds a stub by the module's name in its directory
         assert stub.parent == marker.parent
         assert any(p.parent == stub.parent and p.name.split(".")[0] == stub.stem
-                   and p.suffix in (".py", ".so") for p in FILES.values()), stub
+                   and p.suffix in (".py", ".so") for p in FILES), stub
 
 
 def test_the_classifiers_name_each_python_from_the_oldest_supported_to_this_one():
