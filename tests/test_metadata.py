@@ -24,7 +24,8 @@ def test_the_license_expression_is_the_shipped_license_files():
     expression = META["License-Expression"]
     assert expression in LICENSE_TEXTS, f"{expression!r} is no license of this table"
     (license_file,) = META.get_all("License-File")
-    (path,) = [p for p in FILES if p.parts[-2:] == ("licenses", license_file)]
+    (path,) = [p for p in FILES if p.parts[0].endswith(".dist-info")
+               and p.as_posix().endswith("/" + license_file)]
     assert LICENSE_TEXTS[expression] in path.read_text()
 
 
