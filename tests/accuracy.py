@@ -18,14 +18,16 @@ from dataclasses import dataclass
 import mpmath
 import numpy as np
 from vantrel.mkl._catalogue.functions import PRECISIONS, offered_functions
+from vantrel.mkl._catalogue.precisions import NUMPY_DTYPES
+from vantrel.mkl._catalogue.roles import COUNT, MODE, SCALAR
 
 import references
+from runtime_values import EP, ERRMODE_IGNORE, HA, LA
 
 mp = mpmath.mp
 REFERENCE_BITS = 128
 
-ERRMODE_IGNORE = 0x100
-ACCURACIES = {"HA": 0x2, "LA": 0x1, "EP": 0x3}
+ACCURACIES = {"HA": HA, "LA": LA, "EP": EP}
 
 
 @dataclass(frozen=True)
@@ -459,22 +461,21 @@ def call(ffi, lib, name: str, inputs: list[np.ndarray], scalars: tuple, mode=Non
     given_inputs, given_scalars = iter(inputs), iter(scalars)
     arguments, outputs = [], []
     for parameter in function.params:
-        role = parameter.role.name
-        element = precision.element if role in ("input", "output") else precision.real
-        if role == "count":
+        role = parameter.role
+        element = role.value(precision)
+        if role is COUNT:
             arguments.append(n)
-        elif role in ("input", "real_input"):
+        elif role.array and not role.written:
             array = np.ascontiguousarray(next(given_inputs))
             arguments.append(ffi.from_buffer(f"{element.spelling}[]", array))
-        elif role in ("output", "real_output"):
-            dtype = precision.numpy_dtype if role == "output" else FORMATS[function.letter].dtype
-            outputs.append(np.full(n, np.nan, dtype=dtype))
+        elif role.array:
+            outputs.append(np.full(n, np.nan, dtype=NUMPY_DTYPES[element]))
             arguments.append(ffi.from_buffer(f"{element.spelling}[]", outputs[-1],
                                              require_writable=True))
-        elif role == "scalar":
+        elif role is SCALAR:
             value = next(given_scalars)
             arguments.append([value.real, value.imag] if isinstance(value, complex) else value)
-        elif role == "mode":
+        elif role is MODE:
             arguments.append(mode)
     getattr(lib, name)(*arguments)
     return outputs

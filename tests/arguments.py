@@ -1,9 +1,19 @@
 """Valid arguments for any offered function, built from its parameter roles."""
 
 from vantrel.mkl._catalogue.functions import PRECISIONS
-from vantrel.mkl._catalogue.mode_values import MODE_VALUES
+from vantrel.mkl._catalogue.roles import (
+    CALLBACK,
+    COUNT,
+    INCREMENT,
+    INDEXES,
+    MASK,
+    MODE,
+    MODE_VALUE,
+    SCALAR,
+    STATUS,
+)
 
-HIGH_ACCURACY = MODE_VALUES["HA"]
+from runtime_values import HA, STATUS_OK
 
 
 class Spy:
@@ -40,36 +50,31 @@ class Arguments:
         self.values = [self._argument(ffi, function, p, n) for p in function.params]
 
     def _argument(self, ffi, function, parameter, n):
-        role, by_ref = parameter.role.name, function.by_reference
+        role, by_ref = parameter.role, function.by_reference
         precision = PRECISIONS.get(function.letter)
-        element = precision.element.spelling if precision else None
-        real = precision.real.spelling if precision else None
-        if role in ("count", "increment"):
-            value = n if role == "count" else 1
+        item = role.value(precision).spelling  # of the value, or of each element
+        if role in (COUNT, INCREMENT):
+            value = n if role is COUNT else 1
             return ffi.new("int *", value) if by_ref else value
-        if role in ("input", "real_input"):
-            item = element if role == "input" else real
-            self.inputs += 1
-            return ffi.new(f"{item}[]", element_values(item, n, 0.0625 * (self.inputs - 1)))
-        if role in ("output", "real_output"):
-            array = ffi.new(f"{element if role == 'output' else real}[]", n)
+        if role is INDEXES:
+            return ffi.new("int[]", list(range(n)))
+        if role is MASK:
+            return ffi.new("int[]", [1, 0] * (n // 2) + [1] * (n % 2))
+        if role.array and role.written:
+            array = ffi.new(f"{item}[]", n)
             self.outputs.append(array)
             return array
-        if role == "scalar":
+        if role.array:
+            self.inputs += 1
+            return ffi.new(f"{item}[]", element_values(item, n, 0.0625 * (self.inputs - 1)))
+        if role is SCALAR:
             value = (2.0, 0.5) if precision.is_complex else 2.0
-            pointer = ffi.new(f"{element} *", value)
+            pointer = ffi.new(f"{item} *", value)
             return pointer if by_ref else (pointer[0] if precision.is_complex else value)
-        if role == "indexes":
-            return ffi.new("int[]", list(range(n)))
-        if role == "mask":
-            return ffi.new("int[]", [1, 0] * (n // 2) + [1] * (n % 2))
-        if role == "mode":
-            return ffi.new("long long *", HIGH_ACCURACY) if by_ref else HIGH_ACCURACY
-        if role == "mode_value":
-            return ffi.new("unsigned int *", HIGH_ACCURACY) if by_ref else HIGH_ACCURACY
-        if role == "status":
-            return ffi.new("int *", 0) if by_ref else 0
-        if role == "callback":
+        if role in (MODE, MODE_VALUE, STATUS):
+            value = HA if role is not STATUS else STATUS_OK
+            return ffi.new(f"{item} *", value) if by_ref else value
+        if role is CALLBACK:
             return ffi.NULL
         raise ValueError(f"no valid argument for role {role!r}")
 

@@ -15,6 +15,8 @@ import ctypes
 import sys
 
 import numpy as np
+from vantrel.mkl._catalogue.precisions import NUMPY_DTYPES
+from vantrel.mkl._catalogue.roles import COUNT, MODE, SCALAR
 
 import accuracy
 from accuracy import (
@@ -114,25 +116,24 @@ def call_strided(runtime, name: str, inputs, scalars, mode):
     given_inputs, given_scalars = iter(inputs), iter(scalars)
     arguments, outputs, kept = [], [], []
     for parameter in function.params:
-        role = parameter.role.name
-        if role == "count":
+        role = parameter.role
+        if role is COUNT:
             arguments.append(ctypes.c_int(n))
-        elif role in ("input", "real_input", "output", "real_output"):
-            if role.endswith("input"):
+        elif role.array:
+            if not role.written:
                 array = np.repeat(np.ascontiguousarray(next(given_inputs)), STRIDE)
             else:
-                array = np.full(n * STRIDE, np.nan, dtype=precision.numpy_dtype if
-                                role == "output" else FORMATS[function.letter].dtype)
+                array = np.full(n * STRIDE, np.nan, dtype=NUMPY_DTYPES[role.value(precision)])
                 outputs.append(array)
             kept.append(array)
             arguments += [ctypes.c_void_p(array.ctypes.data), ctypes.c_int(STRIDE)]
-        elif role == "scalar":
+        elif role is SCALAR:
             value = next(given_scalars)
             if precision.is_complex:  # a record by value, not an array (a pointer)
                 arguments.append(COMPLEX_RECORDS[real](value.real, value.imag))
             else:
                 arguments.append(real(value))
-        elif role == "mode":
+        elif role is MODE:
             arguments.append(ctypes.c_longlong(mode))
     getattr(runtime, name + "I")(*arguments)
     return [output[::STRIDE] for output in outputs]

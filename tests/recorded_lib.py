@@ -16,20 +16,29 @@ import numpy as np
 import pytest
 from vantrel.mkl._catalogue.c_types import Record
 from vantrel.mkl._catalogue.functions import VML_ERROR_CALLBACK
+from vantrel.mkl._catalogue.roles import (
+    CALLBACK,
+    COUNT,
+    INCREMENT,
+    INDEXES,
+    MASK,
+    MODE,
+    MODE_VALUE,
+    SCALAR,
+    STATUS,
+)
 from vantrel.mkl.tessivec import ffi, lib
 
 from arguments import Spy
 from conftest import OFFERED, ONE_PER_SHAPE
 from recording import (
     ARRAY_ELEMENTS_RECORDED,
-    ARRAY_ROLES,
     WRITTEN_BYTE,
-    WRITTEN_ROLES,
     elements_recorded,
     is_pointer_parameter,
 )
+from runtime_values import ACCURACY_MASK, DEFINED_ACCURACIES, HA
 
-INTEGER_ROLES = {"count", "increment", "mode", "mode_value", "status"}
 INTEGER_RANGES = {"int": (-2**31, 2**31 - 1), "unsigned int": (0, 2**32 - 1),
                   "long long": (-2**63, 2**63 - 1)}
 INTEGER_EDGES = {
@@ -45,9 +54,6 @@ FLOAT_SCALARS = [0.1, 1e300, -1e300, math.nan, -1.0, 3, 1 + 2**-24, 1 + 3 * 2**-
 # its arrays; zeros after the sample values are valid indexes and unselected mask
 # entries.
 ARRAY_LENGTH = 64
-# What the wrapper checks reaches the runtime as a private copy in scratch memory: the
-# values, and of an index array or mask the count's number of entries.
-COPIED_ROLES = ("count", "increment", "mode", "mode_value", "status", "indexes", "mask")
 LOCK_FAILURES_BEFORE_GIVING_UP = 3
 
 
@@ -77,22 +83,30 @@ def sample_values(index, parameter):
     """Distinct values for parameter `index`, so that a swap or a copy shows."""
     element = base_type(parameter)
     count = elements_recorded(parameter) if is_pointer_parameter(parameter) else 1
-    if parameter.role.name == "callback":
+    if parameter.role is CALLBACK:
         return []
-    if parameter.role.name in ("indexes", "mask"):
+    if parameter.role in (INDEXES, MASK):
         return [10 * (index + 1) + j for j in range(count)]
-    if parameter.role.name in ("count", "increment"):
+    if parameter.role in (COUNT, INCREMENT):
         return [3 + index]
     # Modes keep the accuracy field at HA, which the wrappers take.
-    if parameter.role.name == "mode":
-        return [(1 << 40) + (index << 4) + 2]
-    if parameter.role.name == "mode_value":
-        return [0x80000000 + (index << 4) + 2]
-    if parameter.role.name == "status":
+    if parameter.role is MODE:
+        return [(1 << 40) + (index << 4) + HA]
+    if parameter.role is MODE_VALUE:
+        return [0x80000000 + (index << 4) + HA]
+    if parameter.role is STATUS:
         return [-5 - index]
     if isinstance(element, Record):
         return [[index + 1 + j / 8, -index - 1 - j / 16] for j in range(count)]
     return [index + 1 + j / 8 for j in range(count)]
+
+
+def is_integer(parameter):
+    """Whether the parameter is an integer or an array of integers: a count, increment,
+    mode or status, an index array or a mask. What the wrapper reads of these reaches
+    the runtime as a private copy in scratch memory: a single value, and of an index
+    array or mask the count's number of entries."""
+    return base_type(parameter).declare() in INTEGER_RANGES
 
 
 def address_of(cdata):
@@ -100,7 +114,7 @@ def address_of(cdata):
 
 
 def padded(parameter, values):
-    if parameter.role.name not in ARRAY_ROLES:
+    if not parameter.role.array:
         return list(values)
     zero = [0.0, 0.0] if isinstance(base_type(parameter), Record) else 0
     return list(values) + [zero] * (ARRAY_LENGTH - len(values))
@@ -112,7 +126,7 @@ def as_cdata(parameter, values):
         return error_callback
     element = base_type(parameter).declare()
     if is_pointer_parameter(parameter):
-        if parameter.role.name in ARRAY_ROLES:
+        if parameter.role.array:
             return ffi.new(f"{element}[]", padded(parameter, values))
         return ffi.new(f"{element} *", values[0])
     if isinstance(base_type(parameter), Record):
@@ -144,14 +158,14 @@ def only_call(function, exception, calls):
 def checked_values(function, given, received):
     """Per parameter: the values given and received, and whether the runtime must get a
     private copy rather than the caller's memory."""
-    count = next(values[0] for p, values in zip(function.params, given) if p.role.name == "count") \
+    count = next(values[0] for p, values in zip(function.params, given) if p.role is COUNT) \
         if function.family.name != "service" else 0
     for parameter, values, argument in zip(function.params, given, received):
-        if parameter.role.name in ("indexes", "mask"):
+        if parameter.role.array and is_integer(parameter):
             n = max(count, 0)
             yield parameter, values[:n], argument.values[:n], n > 0
         else:
-            yield parameter, values, argument.values, parameter.role.name in COPIED_ROLES
+            yield parameter, values, argument.values, is_integer(parameter)
 
 
 @pytest.mark.parametrize("function", OFFERED, ids=name_of)
@@ -171,7 +185,7 @@ def test_runtime_receives_the_callers_memory_and_values_in_order(recorder, funct
         if isinstance(argument, ffi.CData) and ffi.typeof(argument).kind == "struct":
             assert recorded.raw == bytes(ffi.buffer(ffi.addressof(argument))).hex()
     for argument, parameter in zip(arguments, function.params):
-        if parameter.role.name in WRITTEN_ROLES:
+        if parameter.role.written:
             size = ffi.sizeof(ffi.typeof(argument).item) * ARRAY_ELEMENTS_RECORDED
             assert set(bytes(ffi.buffer(argument))[:size]) == {WRITTEN_BYTE}, \
                 "what the runtime wrote into a cdata array must reach the caller"
@@ -179,12 +193,27 @@ def test_runtime_receives_the_callers_memory_and_values_in_order(recorder, funct
         assert result is None
 
 
+def wrong_count(function, given):
+    """The message of a call of `function` with `given` arguments: CPython's for a
+    function of none or one (whose name it qualifies as its version does), else the
+    backend's. Functions of one type share a wrapper body, but each names itself."""
+    name, wanted = function.name, len(function.params)
+    if wanted == 0:
+        return rf"\b{name}\(\) takes no arguments \({given} given\)$"
+    if wanted == 1:
+        return rf"\b{name}\(\) takes exactly one argument \({given} given\)$"
+    return rf"^{name} expected {wanted} arguments, got {given}$"
+
+
 @pytest.mark.parametrize("function", OFFERED, ids=name_of)
 def test_a_wrong_argument_count_names_the_function_and_stops_the_call(recorder, function):
-    arguments = cdata_arguments(function)[1] + [0]
-    _, exception, calls = recorder.record(getattr(lib, function.name), *arguments)
-    assert isinstance(exception, TypeError) and not calls
-    assert re.search(rf"\b{function.name}\b", str(exception)), str(exception)
+    # Arguments no conversion takes: the count is checked before any of them converts.
+    wanted = len(function.params)
+    for given in sorted({0, wanted - 1, wanted + 1} - {wanted, -1}):
+        arguments = [Refused() for _ in range(given)]
+        _, exception, calls = recorder.record(getattr(lib, function.name), *arguments)
+        assert isinstance(exception, TypeError) and not calls, given
+        assert re.search(wrong_count(function, given), str(exception)), str(exception)
 
 
 @pytest.mark.parametrize("function", ONE_PER_SHAPE, ids=name_of)
@@ -205,7 +234,7 @@ def test_lists_and_tuples_arrive_as_scratch_copies_that_stay_private(recorder, f
     addresses = []
     for (parameter, given, received, _), recorded in zip(
             checked_values(function, values, call.arguments), call.arguments):
-        if parameter.role.name == "callback":
+        if parameter.role is CALLBACK:
             continue
         assert received == given, parameter.name
         if is_pointer_parameter(parameter):
@@ -215,13 +244,13 @@ def test_lists_and_tuples_arrive_as_scratch_copies_that_stay_private(recorder, f
 
 
 @pytest.mark.parametrize("function", shapes_with(
-    lambda f: any(p.role.name in INTEGER_ROLES for p in f.params)), ids=name_of)
+    lambda f: any(is_integer(p) and not p.role.array for p in f.params)), ids=name_of)
 def test_integers_pass_unchanged_and_out_of_range_values_are_refused(recorder, function):
     """Each integer parameter at the edges of its type, and just past them. The arrays go
     as bare pointers: a count of 2**31 - 1 reaches the runtime only where no array
     length tells the wrapper it is too large."""
     for i, parameter in enumerate(function.params):
-        if parameter.role.name not in INTEGER_ROLES:
+        if not is_integer(parameter) or parameter.role.array:
             continue
         kind = base_type(parameter).declare()
         low, high = INTEGER_RANGES[kind]
@@ -233,7 +262,8 @@ def test_integers_pass_unchanged_and_out_of_range_values_are_refused(recorder, f
             case = (parameter.name, value, exception)
             if not low <= value <= high:
                 assert isinstance(exception, OverflowError) and not calls, case
-            elif parameter.role.name in ("mode", "mode_value") and value & 0xF > 3:
+            elif (parameter.role in (MODE, MODE_VALUE)
+                  and value & ACCURACY_MASK not in DEFINED_ACCURACIES):
                 assert isinstance(exception, ValueError) and not calls, case  # no such accuracy
             else:
                 call = only_call(function, exception, calls)
@@ -241,11 +271,11 @@ def test_integers_pass_unchanged_and_out_of_range_values_are_refused(recorder, f
 
 
 @pytest.mark.parametrize("function", shapes_with(
-    lambda f: f.letter in ("s", "d") and any(p.role.name == "scalar" for p in f.params)), ids=name_of)
+    lambda f: f.letter in ("s", "d") and any(p.role is SCALAR for p in f.params)), ids=name_of)
 def test_real_scalars_reach_the_runtime_rounded_to_nearest(recorder, function):
     single = function.letter == "s"
     for i, parameter in enumerate(function.params):
-        if parameter.role.name != "scalar":
+        if parameter.role is not SCALAR:
             continue
         for given in FLOAT_SCALARS:
             arguments = cdata_arguments(function)[1]
@@ -265,10 +295,10 @@ def test_real_scalars_reach_the_runtime_rounded_to_nearest(recorder, function):
 
 
 @pytest.mark.parametrize("function", shapes_with(
-    lambda f: f.letter in ("c", "z") and any(p.role.name == "scalar" for p in f.params)), ids=name_of)
+    lambda f: f.letter in ("c", "z") and any(p.role is SCALAR for p in f.params)), ids=name_of)
 def test_complex_scalars_arrive_with_the_callers_bytes(recorder, function):
     for i, parameter in enumerate(function.params):
-        if parameter.role.name != "scalar":
+        if parameter.role is not SCALAR:
             continue
         type_name = base_type(parameter).type_name
         record = ffi.new(f"{type_name} *")

@@ -30,8 +30,6 @@ ARGUMENT_BYTES = 64  # room for ARRAY_ELEMENTS_RECORDED complex doubles
 MAX_ARGUMENTS = 9
 LOG_CAPACITY = 64
 WRITTEN_BYTE = 0x5A  # what the recorder writes into every array it may write
-ARRAY_ROLES = {"input", "output", "real_input", "real_output", "indexes", "mask"}
-WRITTEN_ROLES = {"output", "real_output"}
 LIBRARY_VARIABLE = "VANTREL_RECORDER_LIBRARY"
 
 _FORMATS = {"int": "i", "unsigned int": "I", "long long": "q", "float": "f", "double": "d"}
@@ -42,7 +40,7 @@ def is_pointer_parameter(parameter) -> bool:
 
 
 def elements_recorded(parameter) -> int:
-    return ARRAY_ELEMENTS_RECORDED if parameter.role.name in ARRAY_ROLES else 1
+    return ARRAY_ELEMENTS_RECORDED if parameter.role.array else 1
 
 
 def _records_source() -> str:
@@ -59,7 +57,7 @@ def _function_source(index: int, function) -> str:
         if is_pointer_parameter(p):
             size = f"{elements_recorded(p)} * sizeof *a{i}"
             body.append(f"    record_pointer(call, {i}, a{i}, {size});")
-            if p.role.name in WRITTEN_ROLES:
+            if p.role.written:
                 written.append(f"    write_array(a{i}, {size});")
         else:
             body.append(f"    record_value(call, {i}, &a{i}, sizeof a{i});")

@@ -11,10 +11,9 @@ import pytest
 from arguments import Arguments
 from conftest import OFFERED
 
-OUTPUT_ROLES = ("output", "real_output")
 # One function of each family and spelling, and every position of a written array.
 ONE_PER_FAMILY = list({(f.family.name, f.spelling): f for f in OFFERED
-                       if any(p.role.name in OUTPUT_ROLES for p in f.params)}.values())
+                       if any(p.role.written for p in f.params)}.values())
 
 
 def constant_bytes():
@@ -36,7 +35,7 @@ def read_only_sources(tmp_path, size):
 def test_read_only_memory_is_refused_where_the_runtime_writes(ffi, lib, tmp_path, function):
     call = getattr(lib, function.name)
     for position, parameter in enumerate(function.params):
-        if parameter.role.name not in OUTPUT_ROLES:
+        if not parameter.role.written:
             continue
         arguments = Arguments(ffi, function, n=2)
         values = list(arguments.values)

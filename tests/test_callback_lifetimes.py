@@ -8,11 +8,13 @@ import subprocess
 import pytest
 
 from isolated import report, run_isolated
+from runtime_values import ERRMODE_CALLBACK, HA
 
 PREAMBLE = """
     import ctypes, gc, weakref
     from vantrel.mkl.tessivec import ffi, lib
-    ERRMODE_CALLBACK, HIGH_ACCURACY = 0x1000, 0x2
+    from vantrel.mkl._catalogue.mode_values import MODE_VALUES
+    CALLBACK_MODE = MODE_VALUES["HA"] | MODE_VALUES["ERRMODE_CALLBACK"]
     calls, wrong_calls = [], []
 
     def counting_callback():
@@ -52,7 +54,7 @@ def test_a_callback_set_on_a_thread_python_did_not_create_is_kept_for_that_threa
     kept = []
 
     def set_callback():
-        lib.vmlSetMode(HIGH_ACCURACY | ERRMODE_CALLBACK)
+        lib.vmlSetMode(CALLBACK_MODE)
         callback = counting_callback()
         kept.append(weakref.ref(callback))
         lib.vmlSetErrorCallBack(callback)
@@ -85,7 +87,7 @@ SUBINTERPRETER = """
         try:
             import {module}
             from vantrel.mkl.tessivec import ffi, lib
-            lib.vmlSetMode(0x2 | 0x1000)
+            lib.vmlSetMode({callback_mode})
             lib.vmlSetErrorCallBack(ffi.callback("VMLErrorCallBack", lambda c: 0))
             print("imported")
         except ImportError as error:
@@ -102,7 +104,8 @@ def test_a_subinterpreter_cannot_import_the_extensions(module, main_first):
     subinterpreter without its initialization running there again."""
     first = PREAMBLE if main_first else "\n"
     then = "" if main_first else PREAMBLE
-    run = run_isolated(first + SUBINTERPRETER.format(module=module) + then + """
+    inner = SUBINTERPRETER.format(module=module, callback_mode=HA | ERRMODE_CALLBACK)
+    run = run_isolated(first + inner + then + """
     domain_error()
     print("survived")
     """)
@@ -116,7 +119,7 @@ def test_the_main_threads_callback_is_cleared_when_the_interpreter_is_finalized(
     (here in a C exit handler): it then calls no callback."""
     run = run_isolated(PREAMBLE + f"""
     helper = ctypes.CDLL({c_threads!r})
-    lib.vmlSetMode(HIGH_ACCURACY | ERRMODE_CALLBACK)
+    lib.vmlSetMode(CALLBACK_MODE)
     lib.vmlSetErrorCallBack(counting_callback())
     ln = ffi.cast("void (*)(int, const double *, double *)", ffi.addressof(lib, "vdLn"))
     helper.domain_error_at_exit(ctypes.c_void_p(int(ffi.cast("uintptr_t", ln))))

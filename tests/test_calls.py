@@ -1,4 +1,5 @@
-"""Every offered function, called through lib against the real runtime."""
+"""Every offered math function, called through lib against the real runtime (the service
+functions: test_services.py)."""
 
 import pytest
 from vantrel.mkl._catalogue.functions import spell
@@ -19,34 +20,6 @@ def test_three_spellings_give_identical_results(ffi, lib, mixed):
         results.append(arguments.output_bytes(ffi))
     assert results[0] == results[1] == results[2]
     assert any(any(b) for b in results[0]), "the runtime wrote nothing"
-
-
-@pytest.mark.parametrize("spelling", ["value", "lower", "upper"])
-def test_service_functions_in_every_spelling(ffi, lib, clean_runtime_state, spelling):
-    call = {name: getattr(lib, spell(name, spelling)) for name in (
-        "vmlSetMode", "vmlGetMode", "vmlSetErrStatus", "vmlGetErrStatus", "vmlClearErrStatus",
-        "vmlSetErrorCallBack", "vmlGetErrorCallBack", "vmlClearErrorCallBack")}
-    by_ref = spelling != "value"
-    old_mode = call["vmlGetMode"]()
-    new_mode = old_mode ^ 0x3  # another accuracy
-    mode_argument = ffi.new("unsigned int *", new_mode) if by_ref else new_mode
-    assert call["vmlSetMode"](mode_argument) == old_mode
-    assert call["vmlGetMode"]() == new_mode
-    assert call["vmlSetErrStatus"]([3] if by_ref else 3) == 0
-    assert call["vmlGetErrStatus"]() == 3
-    assert call["vmlClearErrStatus"]() == 3
-    assert call["vmlGetErrStatus"]() == 0
-
-    @ffi.callback("VMLErrorCallBack")
-    def callback(context):
-        return 0
-
-    previous = call["vmlSetErrorCallBack"](callback)
-    assert ffi.typeof(previous) is ffi.typeof("VMLErrorCallBack")
-    assert call["vmlGetErrorCallBack"]() == callback
-    assert call["vmlClearErrorCallBack"]() == callback
-    cleared = call["vmlGetErrorCallBack"]()
-    assert ffi.typeof(cleared) is ffi.typeof("VMLErrorCallBack") and cleared == ffi.NULL
 
 
 def test_direct_call_entries(ffi, lib, clean_runtime_state):

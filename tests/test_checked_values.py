@@ -9,6 +9,8 @@ import time
 
 import pytest
 
+from runtime_values import ACCURACY_MASK, LA, STATUS_ERRDOM
+
 CANARY = -7.25
 CANARY_ELEMENTS = 64
 RACE_SECONDS = 1.0
@@ -134,7 +136,9 @@ def test_counts_and_increments_at_the_end_of_readable_memory(ffi, lib, clean_run
     lib.vdpacki([2], x, value, r)  # the increment
     lib.VDUNPACKI([2], x, r, value)
     assert list(r) == [0.0, 1.0]
-    lib.vmlsetmode(ffi.cast("unsigned int *", value))  # a mode too: LA
-    assert lib.vmlGetMode() & 0xF == 0x1
+    value[0] = LA  # a mode and a status too
+    lib.vmlsetmode(ffi.cast("unsigned int *", value))
+    assert lib.vmlGetMode() & ACCURACY_MASK == LA
+    value[0] = STATUS_ERRDOM
     lib.vmlseterrstatus(value)
-    assert lib.vmlGetErrStatus() == 1
+    assert lib.vmlGetErrStatus() == STATUS_ERRDOM

@@ -2,19 +2,17 @@
 
 import gc
 import sys
-import threading
 import weakref
 
 import pytest
 
-HIGH_ACCURACY = 0x2
-ERRMODE_CALLBACK = 0x1000
-STATUS_ERRDOM = 1
+from runtime_values import ERRMODE_CALLBACK, HA, STATUS_ERRDOM
+from threads import on_a_thread_of_its_own
 
 
 @pytest.fixture
 def callback_mode(lib, clean_runtime_state):
-    lib.vmlSetMode(HIGH_ACCURACY | ERRMODE_CALLBACK)
+    lib.vmlSetMode(HA | ERRMODE_CALLBACK)
 
 
 def domain_error(ffi, lib):
@@ -60,22 +58,20 @@ def test_replacing_or_clearing_releases_the_callback(ffi, lib, clean_runtime_sta
 def test_each_thread_keeps_its_own_callback(ffi, lib, callback_mode):
     main_calls, thread_calls = [], []
     lib.vmlSetErrorCallBack(counting_callback(ffi, main_calls))
-    thread_callback = []
 
     def in_thread():
-        lib.vmlSetMode(HIGH_ACCURACY | ERRMODE_CALLBACK)
+        lib.vmlSetMode(HA | ERRMODE_CALLBACK)
         callback = counting_callback(ffi, thread_calls)
-        thread_callback.append(weakref.ref(callback))
+        gone = weakref.ref(callback)
         lib.vmlSetErrorCallBack(callback)
         del callback
         gc.collect()
         domain_error(ffi, lib)
+        return gone
 
-    thread = threading.Thread(target=in_thread)
-    thread.start()
-    thread.join()
+    gone = on_a_thread_of_its_own(in_thread)
     gc.collect()
-    assert len(thread_calls) == 1 and thread_callback[0]() is None  # released with its thread
+    assert len(thread_calls) == 1 and gone() is None  # released with its thread
     domain_error(ffi, lib)
     assert len(main_calls) == 1
 

@@ -1,17 +1,19 @@
 """Arrays too short for the call are refused before the runtime runs."""
 
+import math
+
 import pytest
 
 from arguments import Arguments
 from conftest import OFFERED, ONE_PER_SHAPE
+from runtime_values import STATUS_BADSIZE, STATUS_OK
 
 # The length check is the same for every function of one wrapper shape.
 ELEMENTWISE = [f for f in ONE_PER_SHAPE if f.family.is_elementwise]
-ARRAY_ROLES = ("input", "output", "real_input", "real_output")
 
 
 def array_positions(function):
-    return [i for i, p in enumerate(function.params) if p.role.name in ARRAY_ROLES]
+    return [i for i, p in enumerate(function.params) if p.role.array]
 
 
 def shortened(ffi, array, length):
@@ -33,7 +35,7 @@ def test_every_elementwise_array_must_hold_the_count(ffi, lib, clean_runtime_sta
         with pytest.raises(ValueError, match=f"^{function.name}: " + short(position + 1, 3, 4)):
             call(*values)
         assert arguments.output_bytes(ffi) == before
-    assert lib.vmlGetErrStatus() == 0
+    assert lib.vmlGetErrStatus() == STATUS_OK
 
 
 @pytest.mark.parametrize("name", ["vdExp", "vdexp", "VMDEXP"])
@@ -48,13 +50,18 @@ def test_lists_shorter_than_the_count_are_refused(ffi, lib, name):
     getattr(lib, name)(*values)  # exactly long enough
 
 
-def test_what_needs_no_check(ffi, lib):
-    x, r = ffi.new("double[2]"), ffi.new("double[2]")
-    lib.vdExp(0, ffi.new("double[0]"), [])  # a count of zero or less touches nothing
-    lib.vdExp(-5, [], [])
+def test_what_needs_no_check(ffi, lib, clean_runtime_state):
+    x, r = ffi.new("double[]", [0.0, 1.0]), ffi.new("double[]", [7.0, 7.0])
+    # A count of zero or less touches nothing, whatever the arrays hold.
+    lib.vdExp(0, ffi.new("double[0]"), r)
+    lib.vdExp(-5, [], r)
+    assert list(r) == [7.0, 7.0]
+    assert lib.vmlGetErrStatus() == STATUS_BADSIZE  # the runtime saw the -5
     lib.vdExp(2, ffi.cast("double *", x), ffi.cast("double *", r))  # bare pointers: as C
+    assert list(r) == [1.0, pytest.approx(math.e)]
     big = ffi.new("double[]", 8)
     lib.vdExp(8, big, ffi.cast("double *", big))
+    assert list(big) == [1.0] * 8
     with pytest.raises(ValueError, match="argument 1 holds 0 elements, but the call needs 1"):
         lib.vdexp([], x, r)
 
@@ -116,8 +123,15 @@ def test_pack_and_unpack_reach(ffi, lib, call, message):
 
 
 def test_unreadable_index_arrays_leave_the_gather_unchecked(ffi, lib):
-    indexes = ffi.new("int[]", [0, 1])
-    lib.vdPackV(2, ffi.new("double[2]"), ffi.cast("int *", indexes), ffi.new("double[2]"))
+    # The wrapper measures a gather's reach by its indexes, where it can read them: here
+    # `a` is known to hold 2 elements, in memory that holds 8.
+    memory = ffi.new("double[]", [float(i) for i in range(8)])
+    a, y = memory[0:2], ffi.new("double[2]")
+    indexes = ffi.new("int[]", [0, 7])
+    with pytest.raises(ValueError, match=short(2, 2, 8)):
+        lib.vdPackV(2, a, indexes, y)
+    lib.vdPackV(2, a, ffi.cast("int *", indexes), y)  # as C would
+    assert list(y) == [0.0, 7.0]
 
 
 def test_single_values_behind_pointers(ffi, lib, clean_runtime_state):

@@ -2,48 +2,39 @@
 defined, and any other value is refused before the runtime runs, in every m form and
 in the mode setter. The other fields pass as they are."""
 
-import threading
-
 import pytest
+from vantrel.mkl._catalogue.roles import MODE
 
 from arguments import Arguments
 from conftest import OFFERED
+from runtime_values import (
+    ACCURACY_MASK,
+    DEFINED_ACCURACIES,
+    ERRMODE_CALLBACK,
+    ERRMODE_ERRNO,
+    ERRMODE_IGNORE,
+    FTZDAZ_OFF,
+    FTZDAZ_ON,
+    HA,
+)
+from threads import on_a_thread_of_its_own
 
-HA = 0x2
-FLAGS = [0, 0x280000 | 0x200, 0x140000 | 0x100 | 0x1000]  # FTZDAZ_ON | ERRNO, ...OFF | ...
-ACCURACIES = range(16)
-DEFINED = (0, 1, 2, 3)
+FLAGS = [0, FTZDAZ_ON | ERRMODE_ERRNO, FTZDAZ_OFF | ERRMODE_IGNORE | ERRMODE_CALLBACK]
+ACCURACIES = range(ACCURACY_MASK + 1)
 # One m form of each family, precision and spelling.
 M_FORMS = list({(f.family.name, f.letter, f.spelling): f for f in OFFERED if f.with_mode}.values())
 MODE_SETTERS = ["vmlSetMode", "vmlsetmode", "VMLSETMODE"]
 
 
 def refused(name, mode):
-    return f"^{name}: mode {mode:#x} has accuracy field {mode & 0xF}, which the runtime does not"
-
-
-def in_own_thread(body):
-    """Runs `body` on a thread of its own: FTZDAZ, once set, cannot return to its
-    default, and the runtime keeps the mode per thread."""
-    failures = []
-
-    def guarded():
-        try:
-            body()
-        except BaseException as error:  # reported to the test's thread
-            failures.append(error)
-
-    thread = threading.Thread(target=guarded)
-    thread.start()
-    thread.join()
-    if failures:
-        raise failures[0]
+    return (f"^{name}: mode {mode:#x} has accuracy field {mode & ACCURACY_MASK}, which the "
+            "runtime does not")
 
 
 @pytest.mark.parametrize("function", M_FORMS, ids=lambda f: f.name)
 def test_m_forms_refuse_undefined_accuracies(ffi, lib, function):
     call = getattr(lib, function.name)
-    position = next(i for i, p in enumerate(function.params) if p.role.name == "mode")
+    position = next(i for i, p in enumerate(function.params) if p.role is MODE)
 
     def mode_argument(mode):
         return ffi.new("long long *", mode) if function.by_reference else mode
@@ -56,7 +47,7 @@ def test_m_forms_refuse_undefined_accuracies(ffi, lib, function):
                 values = list(arguments.values)
                 values[position] = mode_argument(mode)
                 before = arguments.output_bytes(ffi)
-                if accuracy in DEFINED:
+                if accuracy in DEFINED_ACCURACIES:
                     call(*values)
                     assert arguments.output_bytes(ffi) != before
                 else:
@@ -67,7 +58,7 @@ def test_m_forms_refuse_undefined_accuracies(ffi, lib, function):
         with pytest.raises(ValueError, match=refused(function.name, 2**64 - 1)):
             call(*values)
 
-    in_own_thread(body)
+    on_a_thread_of_its_own(body)
 
 
 @pytest.mark.parametrize("name", MODE_SETTERS)
@@ -81,20 +72,13 @@ def test_the_mode_setter_refuses_undefined_accuracies(ffi, lib, name):
                 mode = flags | accuracy
                 before = lib.vmlGetMode()
                 argument = ffi.new("unsigned int *", mode) if by_reference else mode
-                if accuracy in DEFINED:
+                if accuracy in DEFINED_ACCURACIES:
                     assert getattr(lib, name)(argument) == before
-                    assert lib.vmlGetMode() & 0xF == (accuracy or before & 0xF)
+                    assert lib.vmlGetMode() & ACCURACY_MASK == (accuracy or before & ACCURACY_MASK)
                 else:
                     with pytest.raises(ValueError, match=refused(name, mode)):
                         getattr(lib, name)(argument)
                     assert lib.vmlGetMode() == before
 
-    in_own_thread(body)
+    on_a_thread_of_its_own(body)
 
-
-def test_vm_set_mode_refuses_them_too(lib, clean_runtime_state):
-    from vantrel.mkl import vm
-    before = vm.get_mode()
-    with pytest.raises(ValueError, match=refused("vmlSetMode", vm.EP + vm.LA)):
-        vm.set_mode(vm.EP + vm.LA)
-    assert vm.get_mode() == before

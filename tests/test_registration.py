@@ -15,8 +15,6 @@ from conftest import OFFERED
 
 MODULE_NAME = "vantrel.mkl.tessivec"
 EXPORTS_SLOTS = 26
-# Exports-table slots the wrappers call through.
-SLOTS_USED = (5, 6, 7, 10, 11, 13, 14, 17, 23, 24)
 
 
 @pytest.fixture(scope="module")
@@ -47,9 +45,10 @@ def test_the_module_is_the_object_the_backend_returned(seen):
 def test_the_backend_fills_the_exports_table_during_registration(seen):
     assert seen["exports_before"] == [0] * EXPORTS_SLOTS
     after = seen["exports_after"]
-    assert all(after[slot] for slot in SLOTS_USED)
-    # Protocol 0x2601 without 'extern "Python"' fills 25 slots; the first is null.
-    assert after[0] == 0 and after[EXPORTS_SLOTS - 1] == 0
+    # Protocol 0x2601 without 'extern "Python"' fills 25 slots, the first of them null:
+    # every slot a wrapper may call through holds a function of its own.
+    assert [bool(p) for p in after] == [False] + [True] * (EXPORTS_SLOTS - 2) + [False]
+    assert len(set(after[1:-1])) == EXPORTS_SLOTS - 2
 
 
 @pytest.fixture(scope="module")

@@ -8,11 +8,24 @@ import threading
 import pytest
 from vantrel.mkl._catalogue.functions import spell
 
-HA, LA, EP = 0x2, 0x1, 0x3
-ERRMODE_IGNORE, ERRMODE_ERRNO, ERRMODE_CALLBACK = 0x100, 0x200, 0x1000
-ERRMODE_DEFAULT = 0x1A00
-STATUS_ERRDOM, STATUS_SING, STATUS_OVERFLOW, STATUS_UNDERFLOW = 1, 2, 3, 4
-STATUS_BADSIZE, STATUS_ACCURACYWARNING = -1, 1000
+from runtime_values import (
+    EP,
+    ERRMODE_CALLBACK,
+    ERRMODE_DEFAULT,
+    ERRMODE_ERRNO,
+    ERRMODE_IGNORE,
+    HA,
+    LA,
+    STATUS_ACCURACYWARNING,
+    STATUS_BADSIZE,
+    STATUS_ERRDOM,
+    STATUS_OK,
+    STATUS_OVERFLOW,
+    STATUS_SING,
+    STATUS_UNDERFLOW,
+)
+from threads import on_a_thread_of_its_own
+
 SPELLINGS = ["value", "lower", "upper"]
 
 
@@ -50,13 +63,14 @@ def test_mode_round_trips(ffi, lib, clean_runtime_state, spelling):
 def test_status_round_trips(ffi, lib, clean_runtime_state, spelling):
     services = Services(ffi, lib, spelling)
     previous = services.GetErrStatus()
-    for status in (3, -1, 2**31 - 1, -2**31, 0, 7):
+    # The defined codes and any other int: the runtime keeps what it is given.
+    for status in (STATUS_OVERFLOW, STATUS_BADSIZE, 2**31 - 1, -2**31, STATUS_OK, 7):
         assert services.set_status(status) == previous
         assert services.GetErrStatus() == status
         previous = status
     assert services.ClearErrStatus() == 7
-    assert services.GetErrStatus() == 0
-    assert services.ClearErrStatus() == 0
+    assert services.GetErrStatus() == STATUS_OK
+    assert services.ClearErrStatus() == STATUS_OK
 
 
 @pytest.mark.parametrize("name, values, status, error_number", [
@@ -86,9 +100,9 @@ def test_an_accuracy_warning_is_a_status_too(ffi, lib, clean_runtime_state):
     for accuracy in (HA, LA, EP):
         lib.vmdLinearFrac(2, a, a, 1.0, 0.5, 2.0, 1.0, r, accuracy | ERRMODE_IGNORE)
         status = lib.vmlGetErrStatus()
-        assert status in (0, STATUS_ACCURACYWARNING)
+        assert status in (STATUS_OK, STATUS_ACCURACYWARNING)
         assert lib.vmlClearErrStatus() == status
-        assert lib.vmlGetErrStatus() == 0
+        assert lib.vmlGetErrStatus() == STATUS_OK
         assert list(r) == pytest.approx([0.5, 2.5 / 5.0], rel=2.0 ** -26)  # EP's bound
 
 
@@ -121,7 +135,8 @@ def domain_errors(ffi, lib, name, mode=None):
 def test_the_error_callback_sees_each_domain_error(ffi, lib, clean_runtime_state, spelling):
     services = Services(ffi, lib, spelling)
     log = CallbackLog(ffi)
-    services.SetErrorCallBack(log.pointer)
+    previous = services.SetErrorCallBack(log.pointer)
+    assert ffi.typeof(previous) is ffi.typeof("VMLErrorCallBack")
     assert services.GetErrorCallBack() == log.pointer
     lib.vmlSetMode(HA | ERRMODE_CALLBACK)
     domain_errors(ffi, lib, "vdLn")
@@ -138,6 +153,8 @@ def test_the_error_callback_sees_each_domain_error(ffi, lib, clean_runtime_state
          "thread": me},
     ]
     assert services.ClearErrorCallBack() == log.pointer
+    cleared = services.GetErrorCallBack()
+    assert ffi.typeof(cleared) is ffi.typeof("VMLErrorCallBack") and cleared == ffi.NULL
     domain_errors(ffi, lib, "vdLn")
     assert len(log.contexts) == 4, "a cleared callback is not called"
 
@@ -154,18 +171,10 @@ def test_the_mode_argument_decides_whether_the_callback_is_called(ffi, lib,
     assert len(log.contexts) == 2
 
 
-def run_in_thread(work):
-    outcome = {}
-    thread = threading.Thread(target=lambda: outcome.update(work()))
-    thread.start()
-    thread.join()
-    return outcome
-
-
 def test_mode_status_and_callback_belong_to_the_thread(ffi, lib, clean_runtime_state):
     mine = CallbackLog(ffi)
     lib.vmlSetMode(LA | ERRMODE_CALLBACK)
-    lib.vmlSetErrStatus(3)
+    lib.vmlSetErrStatus(STATUS_OVERFLOW)
     lib.vmlSetErrorCallBack(mine.pointer)
     theirs = CallbackLog(ffi)
 
@@ -177,17 +186,17 @@ def test_mode_status_and_callback_belong_to_the_thread(ffi, lib, clean_runtime_s
         seen["calls_without_own_callback"] = len(mine.contexts) + len(theirs.contexts)
         lib.vmlSetErrorCallBack(theirs.pointer)
         domain_errors(ffi, lib, "vdLn")
-        lib.vmlSetErrStatus(9)
+        lib.vmlSetErrStatus(STATUS_SING)
         seen["ident"] = threading.get_ident()
         return seen
 
-    seen = run_in_thread(other_thread)
+    seen = on_a_thread_of_its_own(other_thread)
     assert seen["mode"] == HA | ERRMODE_DEFAULT, "a new thread starts with the default mode"
-    assert seen["status"] == 0 and seen["callback"]
+    assert seen["status"] == STATUS_OK and seen["callback"]
     assert seen["calls_without_own_callback"] == 0
     assert [(c["index"], c["thread"]) for c in theirs.contexts] == [(1, seen["ident"]),
                                                                    (3, seen["ident"])]
     assert mine.contexts == []
     assert lib.vmlGetMode() == LA | ERRMODE_CALLBACK
-    assert lib.vmlGetErrStatus() == 3
+    assert lib.vmlGetErrStatus() == STATUS_OVERFLOW
     assert lib.vmlGetErrorCallBack() == mine.pointer

@@ -28,10 +28,6 @@ def functions_of(body):
     return {node.name: node for node in body if isinstance(node, ast.FunctionDef)}
 
 
-def test_the_package_is_marked_typed():
-    assert (files("vantrel.mkl") / "py.typed").is_file()
-
-
 def takes_a_float(ffi, c_type):
     try:
         ffi.new(ffi.getctype(c_type, "*"), 0.5)
@@ -116,8 +112,13 @@ def test_vm_stub_matches_the_module():
 @pytest.mark.parametrize("function", OPERATIONS, ids=lambda f: f.name)
 def test_every_operation_is_a_ufunc_with_the_catalogues_operands(function):
     inputs = len(function.positional)
-    for ufunc in (getattr(vm, function.name), *(getattr(getattr(vm, accuracy), function.name)
-                                               for accuracy in ("la", "ha", "ep"))):
+    accuracies = {accuracy: getattr(getattr(vm, accuracy), function.name)
+                  for accuracy in ("la", "ha", "ep")}
+    # Four ufuncs of their own: the thread's accuracy's, and one fixed in each accuracy.
+    assert len({id(u) for u in (getattr(vm, function.name), *accuracies.values())}) == 4
+    assert [u.__name__ for u in accuracies.values()] == [f"{a}.{function.name}"
+                                                         for a in accuracies]
+    for ufunc in (getattr(vm, function.name), *accuracies.values()):
         assert isinstance(ufunc, np.ufunc)
         assert (ufunc.nin, ufunc.nout) == (inputs, function.outputs)
         assert [t.split("->")[0][:1] for t in ufunc.types] == [
@@ -126,16 +127,69 @@ def test_every_operation_is_a_ufunc_with_the_catalogues_operands(function):
             np.dtype(loop.output_dtype).char for loop in function.loops]
 
 
+def scattered(a, out, positions):
+    out[positions] = a
+    return out
+
+
+A = np.arange(10.0)
+MASK = np.array([1, 0, 2, 0, 0, -1, 0, 0, 1, 0])
+# For each gather and scatter: fresh values for its parameters by name, and what NumPy's
+# indexing makes of them.
+PACK_CALLS = {
+    "packi": (lambda: {"a": A, "incr": 3, "n": 2, "out": np.empty(2)},
+              lambda v: v["a"][::v["incr"]][:v["n"]]),
+    "packv": (lambda: {"a": A, "index": [7, 0, 3], "out": np.empty(3)},
+              lambda v: v["a"][v["index"]]),
+    "packm": (lambda: {"a": A, "mask": MASK, "out": np.empty(4)},
+              lambda v: v["a"][v["mask"] != 0]),
+    "unpacki": (lambda: {"a": A[:4], "incr": 3, "out": np.zeros(12)},
+                lambda v: scattered(v["a"], np.zeros(12), slice(None, None, v["incr"]))),
+    "unpackv": (lambda: {"a": A[:3], "index": [9, 0, 4], "out": np.zeros(10)},
+                lambda v: scattered(v["a"], np.zeros(10), v["index"])),
+    "unpackm": (lambda: {"a": A[:4], "mask": MASK, "out": np.zeros(10)},
+                lambda v: scattered(v["a"], np.zeros(10), MASK != 0)),
+}
+
+
 @pytest.mark.parametrize("function", PACK_FUNCTIONS, ids=lambda f: f.name)
-def test_pack_signatures_agree_with_the_stub(function):
+def test_pack_functions_take_their_arguments_as_the_stub_declares(function):
+    """The stub read against vm's own argument parsing: called as the stub says, each
+    function computes what its parameters' names mean; a positional-only parameter
+    given by keyword, a keyword-only one given by position, a missing or an unknown
+    one are refused. help() shows the stub's signature."""
     declared = functions_of(stub("vm.pyi").body)[function.name].args
-    signature = inspect.signature(getattr(vm, function.name))
-    kinds = {name: p.kind for name, p in signature.parameters.items()}
-    assert [a.arg for a in declared.posonlyargs] == [p.name for p in function.positional]
-    assert [a.arg for a in declared.kwonlyargs] == [p.name for p in function.keywords]
-    assert list(kinds) == [p.name for p in function.positional + function.keywords]
-    assert {kinds[p.name] for p in function.positional} == {inspect.Parameter.POSITIONAL_ONLY}
-    assert {kinds[p.name] for p in function.keywords} <= {inspect.Parameter.KEYWORD_ONLY}
+    assert declared.args == [] and declared.vararg is None and declared.kwarg is None
+    positional = [a.arg for a in declared.posonlyargs]
+    keywords = [a.arg for a in declared.kwonlyargs]
+    assert all(ast.unparse(d) == "None" for d in declared.kw_defaults), "keywords are optional"
+    values, expected = PACK_CALLS[function.name]
+    assert set(positional + keywords) == set(values()), "the stub's names are the call's"
+    call = getattr(vm, function.name)
+    v = values()
+    assert np.array_equal(call(*[v[n] for n in positional]), expected(v))
+    v = values()
+    result = call(*[v[n] for n in positional], **{n: v[n] for n in keywords})
+    assert np.array_equal(result, expected(v))
+    for name in keywords:
+        assert result is v[name]
+    for name in positional:
+        v = values()
+        with pytest.raises(TypeError):  # by keyword
+            call(*[v[n] for n in positional if n != name], **{name: v[name]})
+    v = values()
+    with pytest.raises(TypeError):  # one too few
+        call(*[v[n] for n in positional[:-1]])
+    for name in keywords:
+        with pytest.raises(TypeError):  # by position
+            call(*[v[n] for n in positional], v[name])
+    with pytest.raises(TypeError, match="unexpected keyword argument 'undeclared'"):
+        call(*[v[n] for n in positional], undeclared=None)
+    shown = inspect.signature(call).parameters.values()
+    Parameter = inspect.Parameter
+    assert [(p.name, p.kind, p.default) for p in shown] == (
+        [(n, Parameter.POSITIONAL_ONLY, Parameter.empty) for n in positional]
+        + [(n, Parameter.KEYWORD_ONLY, None) for n in keywords])
 
 
 @pytest.mark.parametrize("function", VM_FUNCTIONS, ids=lambda f: f.name)

@@ -1,29 +1,12 @@
 """Several Python threads calling at once: results stay right, callbacks stay apart."""
 
 import math
-import threading
 
-HIGH_ACCURACY = 0x2
-ERRMODE_CALLBACK = 0x1000
+from runtime_values import ERRMODE_CALLBACK, HA
+from threads import on_threads
+
 THREADS = 4
 CALLS = 2000
-
-
-def run_threads(target):
-    failures = []
-
-    def guarded(index):
-        try:
-            target(index)
-        except BaseException as error:  # reported to the main thread
-            failures.append(error)
-
-    threads = [threading.Thread(target=guarded, args=(i,)) for i in range(THREADS)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    assert failures == []
 
 
 def test_concurrent_calls_give_each_thread_its_results(ffi, lib):
@@ -39,14 +22,14 @@ def test_concurrent_calls_give_each_thread_its_results(ffi, lib):
                 lib.VDEXP([n], list(x), r)  # a converted list: scratch of its own
                 assert r[0] == math.exp(index)
 
-    run_threads(work)
+    on_threads(THREADS, work)
 
 
 def test_error_callbacks_from_several_threads(ffi, lib):
     seen = [[] for _ in range(THREADS)]
 
     def work(index):
-        lib.vmlSetMode(HIGH_ACCURACY | ERRMODE_CALLBACK)
+        lib.vmlSetMode(HA | ERRMODE_CALLBACK)
 
         @ffi.callback("VMLErrorCallBack")
         def on_error(context):
@@ -60,6 +43,6 @@ def test_error_callbacks_from_several_threads(ffi, lib):
             lib.vdLn(1, bad, out)
         lib.vmlClearErrorCallBack()
 
-    run_threads(work)
+    on_threads(THREADS, work)
     for index, values in enumerate(seen):
         assert values == [-1.0 - index] * (CALLS // 4)

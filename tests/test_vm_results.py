@@ -6,8 +6,7 @@ import pytest
 from vantrel.mkl import _dispatch, vm
 from vantrel.mkl._catalogue.vm_interface import vm_functions
 
-ACCURACIES = {"thread": None, "la": 0x1, "ha": 0x2, "ep": 0x3}
-HIGH_ACCURACY = 0x2
+ACCURACIES = {"thread": None, "la": vm.LA, "ha": vm.HA, "ep": vm.EP}
 N = 9
 
 OPERATIONS = {f.name: f for f in vm_functions() if not f.is_pack}
@@ -64,7 +63,7 @@ def test_every_loop_matches_lib_bit_for_bit(ffi, lib, function, loop, accuracy):
         result = ufunc_of(function.name, accuracy)(*arrays, *scalars)
     results = result if function.outputs == 2 else (result,)
     expected = by_lib(ffi, lib, function, loop, arrays, scalars,
-                      ACCURACIES[accuracy] or HIGH_ACCURACY)  # the thread's mode is HA
+                      ACCURACIES[accuracy] or vm.HA)  # the thread's mode is HA
     order = function.operation.output_order  # NumPy's order of the runtime's results
     if order is not None:
         expected = [expected[k] for k in order]

@@ -5,7 +5,6 @@ with every condition reported on the calling thread and its state left as it was
 import ctypes
 import os
 import subprocess
-import threading
 
 import numpy as np
 import pytest
@@ -13,6 +12,7 @@ from vantrel.mkl import _dispatch, vm
 
 from code_path import shares_calls
 from test_vm_results import LAYOUT_CASES, operands, results_of, same
+from threads import on_a_thread_of_its_own
 
 pytestmark = pytest.mark.usefixtures("clean_runtime_state")
 
@@ -80,26 +80,6 @@ def test_shared_calls_compute_in_the_calling_threads_mode(mode):
     # since leaving FTZDAZ_ON sets FTZDAZ_OFF in the thread's mode.
     if not on_a_thread_of_its_own(differs_and_is_kept, mode):
         pytest.skip("on this processor's code path the mode gives the same bits as HA")
-
-
-def on_a_thread_of_its_own(function, *arguments):
-    """What `function` returns on a new thread, whose mode and processor state are its
-    own; what it raises is raised here."""
-    outcome = []
-
-    def target():
-        try:
-            outcome.append((function(*arguments), None))
-        except BaseException as error:
-            outcome.append((None, error))
-
-    thread = threading.Thread(target=target)
-    thread.start()
-    thread.join()
-    result, error = outcome[0]
-    if error is not None:
-        raise error
-    return result
 
 
 # What a library built with -ffast-math does to the thread that loads it.

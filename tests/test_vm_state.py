@@ -3,22 +3,15 @@ reports: every condition of a call, NumPy's defaults, nothing left changed behin
 
 import subprocess
 import sys
-import threading
 import warnings
 
 import numpy as np
 import pytest
 from vantrel.mkl import vm
 
+from threads import on_a_thread_of_its_own
+
 pytestmark = pytest.mark.usefixtures("clean_runtime_state")
-
-
-def in_thread(function):
-    result = []
-    thread = threading.Thread(target=lambda: result.append(function()))
-    thread.start()
-    thread.join()
-    return result[0]
 
 
 def test_the_named_values_describe_the_default_mode():
@@ -31,17 +24,48 @@ def test_set_mode_returns_the_previous_mode_and_keeps_fields_given_as_zero():
     assert vm.get_mode() == before & ~vm.ACCURACY_MASK | vm.LA
 
 
-@pytest.mark.parametrize("value", [
-    4, 0xF,  # accuracies the runtime does not define
-    0x10, 0x80, 0x4000, 0x8000, 0x1000000, 0x80000000,  # trap flags and other undefined bits
-    vm.FTZDAZ_MASK, 0x40000,  # undefined FTZDAZ values
-    -1, 2**32,
-])
-def test_undefined_modes_are_refused(value):
+DEFINED_ACCURACIES = (0, vm.LA, vm.HA, vm.EP)  # 0 keeps the accuracy as it is
+
+
+@pytest.mark.parametrize("accuracy", range(vm.ACCURACY_MASK + 1))
+def test_a_mode_needs_a_defined_accuracy(accuracy):
+    # Another accuracy field would make the runtime run another function's kernel. (A
+    # call takes an accuracy by its ufunc, vm.la, vm.ha, vm.ep, never by a mode.)
+    x = np.array([0.5, 1.0, 2.0])
+    mode = vm.ERRMODE_ERRNO | accuracy
     before = vm.get_mode()
-    with pytest.raises(ValueError):
+    if accuracy in DEFINED_ACCURACIES:
+        with vm.mode(mode):
+            assert vm.get_mode() & vm.ACCURACY_MASK == (accuracy or before & vm.ACCURACY_MASK)
+            assert vm.exp(x) == pytest.approx(np.exp(x))
+            assert vm.add(x, x) == pytest.approx(2 * x)
+    else:
+        refused = (f"^vmlSetMode: mode {mode:#x} has accuracy field {accuracy}, which the "
+                   "runtime does not define")
+        for call in (lambda: vm.set_mode(mode), lambda: vm.mode(mode).__enter__()):
+            with pytest.raises(ValueError, match=refused):
+                call()
+    assert vm.get_mode() == before
+
+
+UNDEFINED_MODES = {
+    **{bits: f"^mode {bits:#x} sets bits {bits:#x}, which are no accuracy, FTZDAZ or error-mode"
+       for bits in (0x10, 0x80, 0x4000, 0x8000, 0x1000000, 0x80000000)},
+    **{value: f"FTZDAZ {value:#x} is none of FTZDAZ_ON, FTZDAZ_OFF, FTZDAZ_CURRENT$"
+       for value in (vm.FTZDAZ_MASK, 0x40000)},
+    -1: "^a mode is from 0 to 0xFFFFFFFF, not -0x1$",
+    2**32: "^a mode is from 0 to 0xFFFFFFFF, not 0x100000000$",
+}
+
+
+@pytest.mark.parametrize("value", UNDEFINED_MODES, ids=hex)
+def test_undefined_modes_are_refused(value):
+    # Trap flags and bits of no field, FTZDAZ values that are none, no unsigned int.
+    refused = UNDEFINED_MODES[value]
+    before = vm.get_mode()
+    with pytest.raises(ValueError, match=refused):
         vm.set_mode(value)
-    with pytest.raises(ValueError), vm.mode(value):
+    with pytest.raises(ValueError, match=refused), vm.mode(value):
         pass
     assert vm.get_mode() == before
 
@@ -65,8 +89,9 @@ def test_mode_block_restores_the_mode_on_exit_and_on_exceptions():
 def test_the_mode_is_per_thread():
     before = vm.get_mode()
     with vm.mode(vm.EP):
-        assert in_thread(vm.get_mode) == before
-    assert in_thread(lambda: (vm.set_mode(vm.LA), vm.get_mode())[1]) & vm.ACCURACY_MASK == vm.LA
+        assert on_a_thread_of_its_own(vm.get_mode) == before
+    theirs = on_a_thread_of_its_own(lambda: (vm.set_mode(vm.LA), vm.get_mode())[1])
+    assert theirs & vm.ACCURACY_MASK == vm.LA
     assert vm.get_mode() == before
 
 
@@ -200,11 +225,15 @@ def test_results_with_conditions_are_the_runtimes(ffi, lib):
         assert y.tobytes() == expected.tobytes()
 
 
+def in_place(ufunc, x):
+    assert ufunc(x, out=x) is x
+
+
 CALLS = {
     "plain": lambda: vm.exp(np.linspace(0, 1, 10)),
     "accuracy": lambda: (vm.la.sin(np.ones(5)), vm.ep.powx(np.ones(5), 2.5)),
     "conditions": lambda: vm.ln(np.array([-1.0, 0.0, 1.0])),
-    "conditions in place": lambda: vm.ln(np.array([-1.0, 0.0, 1.0]), out=None),
+    "conditions in place": lambda: in_place(vm.ln, np.array([-1.0, 0.0, 1.0])),
     "strided": lambda: vm.add(np.ones(40)[::4], 1.0),
     "reduce": lambda: vm.pow.reduce(np.array([10.0, 400.0])),
     "pack": lambda: vm.packv(np.ones(4), [0, 3]),

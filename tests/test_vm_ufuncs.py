@@ -8,17 +8,18 @@ import time
 import numpy as np
 import pytest
 from vantrel.mkl import vm
+from vantrel.mkl._catalogue.roles import SCALAR
 from vantrel.mkl._catalogue.vm_interface import vm_functions
+
+from arguments import Arguments
+from conftest import BY_NAME
 
 X = np.linspace(0.25, 1.75, 12)
 OPERATIONS = [f for f in vm_functions() if not f.is_pack]
-
-
-def test_every_operation_in_every_accuracy_is_a_ufunc():
-    for function in OPERATIONS:
-        for namespace in (vm, vm.la, vm.ha, vm.ep):
-            assert isinstance(getattr(namespace, function.name), np.ufunc)
-    assert vm.la.exp is not vm.exp and vm.la.exp.__name__ == "la.exp"
+# Each real scalar a ufunc takes, in each real loop.
+REAL_SCALARS = [pytest.param(f, loop, p.name, id=f"{f.name}-{loop.letter}-{p.name}")
+                for f in OPERATIONS for loop in f.loops if loop.letter in ("s", "d")
+                for p in f.positional if p.role is SCALAR]
 
 
 @pytest.mark.parametrize("given, used", [
@@ -62,6 +63,23 @@ def test_mixed_inputs_promote_as_numpy_promotes(a, b):
 ])
 def test_scalars_and_mixed_precision_families(call, used):
     assert call().dtype == used
+
+
+@pytest.mark.parametrize("value", [10**400, -10**400], ids=["10**400", "-10**400"])
+@pytest.mark.parametrize("function, loop, scalar", REAL_SCALARS)
+def test_an_integer_beyond_the_double_range_overflows_in_vm_as_in_lib(ffi, lib, function,
+                                                                       loop, scalar, value):
+    x = np.linspace(0.5, 1.0, 3, dtype=loop.input_dtype)
+    operands = [value if p.name == scalar else x if p.role.array else 1.0
+                for p in function.positional]
+    with pytest.raises(OverflowError):
+        getattr(vm, function.name)(*operands)
+    runtime_function = BY_NAME[loop.runtime_name]
+    arguments = list(Arguments(ffi, runtime_function, n=3).values)
+    (position,) = [i for i, p in enumerate(runtime_function.params) if p.name == scalar]
+    arguments[position] = value
+    with pytest.raises(OverflowError):
+        getattr(lib, runtime_function.name)(*arguments)
 
 
 @pytest.mark.parametrize("call", [

@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 from vantrel.mkl import vm
 
-from test_vm_state import in_thread
+from threads import on_a_thread_of_its_own
 
 pytestmark = pytest.mark.usefixtures("clean_runtime_state")
 
@@ -70,7 +70,7 @@ def test_results_after_underflow_are_the_same_bits(make, dtype):
     def fresh():
         with np.errstate(all="ignore"):
             return ufunc(*arrays)
-    expected = in_thread(fresh)
+    expected = on_a_thread_of_its_own(fresh)
     with np.errstate(all="ignore"):
         for layout, operands in layouts(arrays):
             prime()
