@@ -12,8 +12,11 @@ def test_the_version_is_the_installed_distributions():
     assert vantrel.mkl.__version__ == metadata.version("vantrel-mkl") != "0+unknown"
 
 
-def test_the_license_is_an_spdx_expression_with_its_file_shipped():
-    assert META["License-Expression"] == "MIT"
+def test_the_license_is_stated_in_the_field_pip_shows_with_its_file_shipped():
+    # Core metadata 2.4 forbids License beside License-Expression; pip before 25.0 shows
+    # only License.
+    assert META["License"] == "MIT" and META["License-Expression"] is None
+    assert "License :: OSI Approved :: MIT License" in META.get_all("Classifier")
     files = {path.name for path in metadata.files("vantrel-mkl")}
     assert "LICENSE" in files and "py.typed" in files
 
