@@ -68,15 +68,28 @@ def test_another_threading_layer_is_named_as_chosen():
 
 def test_the_mode_is_the_calling_threads():
     seen = {}
-    with vm.mode(vm.EP | vm.FTZDAZ_ON):
-        inside = show_config(mode="dicts")["mode"]
-        worker = threading.Thread(target=lambda: seen.update(show_config(mode="dicts")["mode"]))
-        worker.start()
-        worker.join()
-        assert inside["value"] == vm.get_mode()
+
+    def mode_of_this_thread(key):
+        seen[key] = show_config(mode="dicts")["mode"]
+
+    def under_ep():
+        # In a thread of its own: FTZDAZ cannot return to its default in a thread.
+        with vm.mode(vm.EP | vm.FTZDAZ_ON):
+            mode_of_this_thread("inside")
+            seen["value"] = vm.get_mode()
+            other = threading.Thread(target=mode_of_this_thread, args=("other",))
+            other.start()
+            other.join()
+
+    worker = threading.Thread(target=under_ep)
+    worker.start()
+    worker.join()
+    inside, other = seen["inside"], seen["other"]
+    assert inside["value"] == seen["value"]
     assert (inside["accuracy"], inside["ftzdaz"]) == ("EP", "ON")
-    assert (seen["accuracy"], seen["ftzdaz"]) == ("HA", "CURRENT")
-    assert seen["errmode"] == ["ERRNO", "EXCEPT", "CALLBACK"]
+    assert (other["accuracy"], other["ftzdaz"]) == ("HA", "CURRENT")
+    assert other["errmode"] == ["ERRNO", "EXCEPT", "CALLBACK"]
+    assert show_config(mode="dicts")["mode"]["value"] == vm.get_mode()
 
 
 def test_printing_shows_the_same_and_returns_nothing(capsys):
