@@ -359,8 +359,15 @@ def vm_index(catalogue: Catalogue) -> str:
 
 
 def prototype(function) -> str:
-    params = ", ".join(f"{p.c_type.spelling} {p.name}" for p in function.params) or "void"
-    return f"{function.result.spelling} {function.name}({params})"
+    """The C declaration of an offered function, by the catalogue's renderer where it
+    has one (it names the callback type by its typedef)."""
+    try:
+        from vantrel.mkl._catalogue.c_types import function_declaration
+    except ImportError:
+        params = ", ".join(f"{p.c_type.spelling} {p.name}" for p in function.params)
+        return f"{function.result.spelling} {function.name}({params or 'void'})"
+    return function_declaration(function.result, function.name,
+                                [(p.c_type, p.name) for p in function.params])
 
 
 def lib_page(catalogue: Catalogue) -> str:
