@@ -20,13 +20,15 @@ def test_the_version_is_the_installed_distributions():
     assert vantrel.mkl.__version__ == metadata.version(DISTRIBUTION) != "0+unknown"
 
 
-def test_the_license_expression_is_the_shipped_license_files():
-    expression = META["License-Expression"]
-    assert expression in LICENSE_TEXTS, f"{expression!r} is no license of this table"
-    (license_file,) = META.get_all("License-File")
-    (path,) = [p for p in FILES if p.parts[0].endswith(".dist-info")
-               and p.as_posix().endswith("/" + license_file)]
-    assert LICENSE_TEXTS[expression] in path.read_text()
+def test_the_license_is_stated_in_the_field_pip_shows_and_is_the_shipped_files():
+    # Core metadata 2.4 forbids License beside License-Expression; pip before 25.0 shows
+    # only License.
+    license_name = META["License"]
+    assert META["License-Expression"] is None
+    assert license_name in LICENSE_TEXTS, f"{license_name!r} is no license of this table"
+    assert f"License :: OSI Approved :: {license_name} License" in META.get_all("Classifier")
+    (path,) = [p for p in FILES if p.name == "LICENSE"]
+    assert LICENSE_TEXTS[license_name] in path.locate().read_text()
 
 
 def test_typed_is_claimed_and_shipped_with_a_stub_beside_each_module():

@@ -3,6 +3,7 @@
 ``vantrel.mkl.vm`` offers every operation to NumPy arrays, with NumPy's dtype rules
 and floating-point error handling; ``vantrel.mkl.tessivec`` offers the runtime's
 functions themselves as ``lib``, with ``ffi`` for the types they take.
+``vantrel.mkl.show_config()`` shows what they run on.
 """
 
 import sys as _sys
@@ -22,7 +23,18 @@ def __getattr__(name):
     if name in ("vm", "tessivec"):  # imported when first reached, as pickle reaches them
         import importlib
         return importlib.import_module(f"{__name__}.{name}")
+    if name == "show_config":
+        from ._config import show_config
+        return show_config
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def __dir__():
+    return sorted({*globals(), *_LAZY})
+
+
+# What __getattr__ gives when first asked for.
+_LAZY = ("__version__", "show_config", "tessivec", "vm")
 
 
 class _Unloadable:

@@ -1,28 +1,31 @@
 """python -m vantrel.mkl: shows what the package runs on, and that it works there.
 
 Prints the package's and the runtime's versions, where the runtime was loaded from,
-the CPU, the kernel library and threads the runtime chose, the calling thread's mode,
-a few functions checked against NumPy and the time of one call. Exits with 1 when the
-package does not load or a result is wrong; warns when the runtime runs its generic
-kernels on this CPU.
+the CPU, the kernel library and threads the runtime chose, the calling thread's mode
+(all of it ``vantrel.mkl.show_config()``), a few functions checked against NumPy and the
+time of one call. Exits with 1 when the package does not load or a result is wrong;
+warns when the runtime runs its generic kernels on this CPU. ``--json`` prints the
+configuration alone, as JSON; ``--help`` says so.
 """
 
 from __future__ import annotations
 
-import ctypes
+import argparse
+import json
 import os
-import platform
 import sys
 import timeit
+from typing import Sequence
 
-from . import __version__, _runtime
-from ._catalogue.mode_values import MODE_VALUES
+from . import _runtime
+from ._config import (  # noqa: F401 (cpu and describe_mode: the test suite reads them here)
+    configuration,
+    cpu,
+    describe_mode,
+    kernel_libraries,
+    lines,
+)
 
-ACCURACIES = {MODE_VALUES[name]: name for name in ("LA", "HA", "EP")}
-# The single error-mode bits, by their names without the prefix.
-ERRMODES = {value: name.removeprefix("ERRMODE_") for name, value in MODE_VALUES.items()
-            if name.startswith("ERRMODE_") and value and value & (value - 1) == 0}
-ACCURACY_MASK = MODE_VALUES["ACCURACY_MASK"]
 # The kernel libraries the runtime falls back to on a CPU it has no tuned path for.
 GENERIC_KERNELS = (_runtime.GENERIC_KERNELS, _runtime.COMPATIBLE_KERNELS)
 GENERIC_WARNING = """\
@@ -32,31 +35,6 @@ WARNING   the runtime runs its generic kernels ({kernel}) on this CPU.
             same results;
           - complex arithmetic (multiply, divide, abs) and some real functions (div,
             floor, rint) run many times slower than NumPy's own loops."""
-
-
-def describe_mode(mode: int) -> str:
-    accuracy = ACCURACIES.get(mode & ACCURACY_MASK, f"{mode & ACCURACY_MASK:#x}")
-    errmode = "|".join(name for bit, name in ERRMODES.items() if mode & bit) or "none"
-    return f"{mode:#x} (accuracy {accuracy}, error mode {errmode})"
-
-
-def cpu() -> str:
-    """Vendor and model name from /proc/cpuinfo."""
-    found = _runtime.processor()
-    vendor, model = found.get("vendor_id"), found.get("model name")
-    return f"{vendor or 'unknown vendor'}, {model or platform.processor() or 'unknown model'}"
-
-
-def kernel_libraries() -> list[str]:
-    """The runtime's vector math kernel libraries mapped into this process."""
-    return [path.name for path in _runtime.mapped_libraries()
-            if path.name.startswith("libmkl_vml_")]
-
-
-def threading_layer() -> str:
-    mapped = {path.name for path in _runtime.mapped_libraries()}
-    layers = [layer for layer, name in _runtime.THREADING_LIBRARIES.items() if name in mapped]
-    return ", ".join(layers) or "not loaded yet"
 
 
 def checks(vm, np):
@@ -83,25 +61,6 @@ def per_call(function, *args) -> float:
     return best / 20000 * 1e9
 
 
-def describe_runtime(ffi, lib) -> bool:
-    """Prints what the runtime is and chose here; True when it runs generic kernels."""
-    runtime = ctypes.CDLL(_runtime.RUNTIME)  # the copy already loaded
-    directory = _runtime.loaded_directory()
-    print(f"runtime:  {_runtime.version_string(runtime)}")
-    print(f"          {directory / _runtime.RUNTIME if directory else 'location unknown'}")
-    print(f"cpu:      {cpu()}")
-    # The runtime picks its kernel library at its first call.
-    x, r = ffi.new("double[]", [0.5] * 64), ffi.new("double[64]")
-    lib.vdExp(64, x, r)
-    kernels = kernel_libraries()
-    print(f"kernels:  {', '.join(kernels) or 'none loaded'}")
-    print(f"threads:  {runtime.mkl_get_max_threads()} (threading layer {threading_layer()})")
-    generic = [name for name in kernels if name.startswith(GENERIC_KERNELS)]
-    if generic:
-        print(GENERIC_WARNING.format(kernel=", ".join(generic), reason=generic_reason()))
-    return bool(generic)
-
-
 # The runtime's settings that choose its code path for it.
 CODE_PATH_VARIABLES = ("MKL_CBWR", "MKL_ENABLE_INSTRUCTIONS")
 
@@ -116,14 +75,36 @@ def generic_reason() -> str:
             "          installation, and vantrel.mkl cannot change it.")
 
 
-def main() -> int:
-    print(f"package:  vantrel-mkl {__version__} on Python {platform.python_version()}")
-    try:
-        from .tessivec import ffi, lib
-    except ImportError as error:
-        print(f"vantrel.mkl.tessivec does not load: {error}")
+def parser() -> argparse.ArgumentParser:
+    options = argparse.ArgumentParser(
+        prog="python -m vantrel.mkl",
+        description="Shows what vantrel.mkl runs on (the versions of the package, the "
+                    "runtime, NumPy and CFFI, where the runtime was loaded from, the CPU, "
+                    "the kernel library, threads and threading layer the runtime chose, "
+                    "the calling thread's mode), checks a few functions against NumPy and "
+                    "times one call.",
+        epilog="Exits with 1 when the package does not load or a result is wrong. The same "
+               "configuration, from Python: vantrel.mkl.show_config(mode=\"dicts\").")
+    options.add_argument("--json", action="store_true",
+                         help="print the configuration alone, as JSON, and run no checks")
+    return options
+
+
+def main(argv: Sequence[str] = ()) -> int:
+    """The self-check with the command line's arguments (none by default)."""
+    arguments = parser().parse_args(list(argv))
+    config = configuration()
+    if arguments.json:
+        print(json.dumps(config, indent=2))
+        return 1 if config["runtime"]["error"] else 0
+    print("\n".join(lines(config)))
+    if config["runtime"]["error"]:
         return 1
-    generic = describe_runtime(ffi, lib)
+    from .tessivec import ffi, lib
+
+    generic = [name for name in kernel_libraries() if name.startswith(GENERIC_KERNELS)]
+    if generic:
+        print(GENERIC_WARNING.format(kernel=", ".join(generic), reason=generic_reason()))
     try:
         import numpy as np
 
@@ -131,7 +112,6 @@ def main() -> int:
     except ImportError as error:
         print(f"vantrel.mkl.vm does not load: {error}")
         return 1
-    print(f"mode:     {describe_mode(vm.get_mode())}")
     wrong = 0
     for what, got, expected, tolerance in checks(vm, np):
         good = got.shape == expected.shape and np.allclose(got, expected, rtol=tolerance, atol=0)
@@ -156,4 +136,4 @@ def main() -> int:
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(sys.argv[1:]))

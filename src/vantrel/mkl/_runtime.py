@@ -22,7 +22,7 @@ from pathlib import Path, PurePosixPath
 RUNTIME = "libmkl_rt.so.3"
 OLDEST = (2026, 0)
 # Used when the package's own metadata cannot be read (a source tree on sys.path).
-REQUIREMENT = "mkl>=2026.0,!=2026.2.0,<=2026.2.1"
+REQUIREMENT = "mkl>=2026.0,!=2026.2.0,<2027"
 
 # The libraries the runtime's threading layers need besides its own, and the
 # distribution that ships each. The GNU layer's libgomp comes with the system.

@@ -55,3 +55,9 @@ class _Module(ModuleType):
 sys.modules[__name__].__class__ = _Module
 
 __all__ = sorted([*_OPERATIONS, *_dispatch.gather_scatter]) + ["la", "ha", "ep", *_mode_names]
+
+
+def __dir__() -> list[str]:
+    """vm's own names (its ufuncs and functions, the accuracies, the mode values and
+    functions) and the module's attributes, without the helpers this module imports."""
+    return sorted({*__all__, *(name for name in globals() if name[:2] == name[-2:] == "__")})
