@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "runtime/runtime_functions.hpp"
+#include "runtime/runtime_services.hpp"
 
 namespace tessivec::bridge {
 

@@ -41,6 +41,13 @@ class VmParameter:
     role: Role
 
 
+@dataclass(frozen=True)
+class UfuncOperand:
+    position: int  # among the runtime function's parameters between the count and the mode
+    name: str
+    role: Role
+
+
 @dataclass(frozen=True, eq=False, repr=False)
 class Family(Term):
     name: str
@@ -61,6 +68,18 @@ class Family(Term):
     @property
     def is_elementwise(self) -> bool:
         return self.reach is ELEMENTWISE
+
+    def ufunc_operands(self, output_order: tuple[int, ...] | None = None) -> list[UfuncOperand]:
+        """vm's ufunc operands of an elementwise family, in the ufunc's order: the
+        parameters the runtime reads, then the ones it writes (in `output_order`, the
+        positions among them of the ufunc's outputs, where given)."""
+        placed = [UfuncOperand(position, name, role)
+                  for position, (name, role) in enumerate(self.parameters)]
+        inputs = [operand for operand in placed if not operand.role.written]
+        outputs = [operand for operand in placed if operand.role.written]
+        if output_order is not None:
+            outputs = [outputs[k] for k in output_order]
+        return inputs + outputs
 
 
 def _elementwise(name: str, *parameters: tuple[str, Role]) -> Family:

@@ -17,9 +17,8 @@ from functools import cached_property
 
 from .c_types import INT, UINT, VOID, Function
 from .families import SERVICE, Family
-from .operations import BY_NAME as OPERATIONS_BY_NAME
 from .operations import OPERATIONS, Operation
-from .precisions import COMPLEX_LETTERS, PRECISIONS, REAL_LETTERS, Precision  # noqa: F401
+from .precisions import PRECISIONS, Precision  # noqa: F401
 from .records import RECORDS, TYPE_NAMES, VML_ERROR_CALLBACK  # noqa: F401
 from .roles import CALLBACK, COUNT, MODE, MODE_VALUE, STATUS, Role
 
@@ -98,12 +97,6 @@ class Offered:
 
 def spell(mixed_name: str, spelling: str) -> str:
     return {"value": mixed_name, "lower": mixed_name.lower(), "upper": mixed_name.upper()}[spelling]
-
-
-def family_of(base: str, letter: str) -> Family | None:
-    """The family of a base name in a precision, or None where it does not exist."""
-    operation = OPERATIONS_BY_NAME.get(base)
-    return operation.family_in(PRECISIONS[letter]) if operation is not None else None
 
 
 def _math_functions():

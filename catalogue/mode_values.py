@@ -35,3 +35,16 @@ STATUS_CODES = {
     "STATUS_UNDERFLOW": 4,
     "STATUS_ACCURACYWARNING": 1000,
 }
+
+
+# The accuracies, by their names, as the runtime numbers them.
+ACCURACIES = {name: MODE_VALUES[name] for name in ("LA", "HA", "EP")}
+# The FTZDAZ settings the runtime defines.
+FTZDAZ_SETTINGS = {name: MODE_VALUES[name]
+                   for name in ("FTZDAZ_ON", "FTZDAZ_OFF", "FTZDAZ_CURRENT")}
+# Each error-mode bit the runtime defines, by its name (not the field's mask or default).
+ERRMODE_BITS = {name: value for name, value in MODE_VALUES.items()
+                if name.startswith("ERRMODE_") and value and value & (value - 1) == 0}
+# Every bit of a mode the runtime defines: other bits are trap flags or undefined.
+DEFINED_BITS = (MODE_VALUES["ACCURACY_MASK"] | MODE_VALUES["FTZDAZ_MASK"] |
+                sum(ERRMODE_BITS.values()))

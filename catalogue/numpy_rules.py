@@ -36,3 +36,7 @@ class Reduction(Term):
 
 PAIRWISE_SUM = Reduction("pairwise_sum")  # NumPy's pairwise summation, term for term
 PRODUCT = Reduction("product")  # NumPy's left fold, in real precisions
+
+
+# The identities a NumPy ufunc can have, by the names NumPy's C API gives them.
+IDENTITIES = {None: "PyUFunc_None", 0: "PyUFunc_Zero", 1: "PyUFunc_One"}

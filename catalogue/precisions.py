@@ -26,8 +26,6 @@ PRECISIONS = {
     "c": Precision("c", MKL_COMPLEX8, FLOAT, "complex64"),
     "z": Precision("z", MKL_COMPLEX16, DOUBLE, "complex128"),
 }
-REAL_LETTERS = ("s", "d")
-COMPLEX_LETTERS = ("c", "z")
 
 # The NumPy dtype of each element type.
 NUMPY_DTYPES = {p.element: p.numpy_dtype for p in PRECISIONS.values()}

@@ -5,14 +5,13 @@ from __future__ import annotations
 
 from .families import SERVICE, Family
 from .functions import OFFERED_COUNT, SERVICES, offered_functions
-from .numpy_rules import EVALUATED
+from .numpy_rules import EVALUATED, IDENTITIES
 from .operations import OPERATIONS, Operation
 from .roles import COUNT, MODE, Role
 
 OPERATIONS_FILE = "catalogue/operations.py"
 FAMILIES_FILE = "catalogue/families.py"
 ROLES_FILE = "catalogue/roles.py"
-IDENTITIES = (None, 0, 1)  # the identities NumPy's ufuncs can have
 
 
 class CatalogueError(ValueError):
@@ -69,8 +68,10 @@ def _family_problems(family: Family) -> list[str]:
 
 
 def _operands(family: Family):
-    return ([(name, role.array) for name, role in family.parameters if not role.written],
-            sum(role.written for _, role in family.parameters))
+    """What a ufunc takes of the family: its inputs' names and kinds, its output count."""
+    operands = family.ufunc_operands()
+    inputs = [(o.name, o.role.array) for o in operands if not o.role.written]
+    return inputs, len(operands) - len(inputs)
 
 
 def _operation_problems(operation: Operation) -> list[str]:
@@ -103,7 +104,7 @@ def _operation_problems(operation: Operation) -> list[str]:
                         "forms: set mode_forms=False")
     if operation.identity not in IDENTITIES:
         problems.append(f"{where}: identity {operation.identity!r} is none a NumPy ufunc can "
-                        f"have: {IDENTITIES}")
+                        f"have: {tuple(IDENTITIES)}")
     if operation.identity is not None and operation.families and \
             len(_operands(operation.families[0])[0]) != 2:
         problems.append(f"{where}: only an operation of two inputs has an identity")

@@ -68,9 +68,9 @@ def _loop(operation: Operation, family, precision) -> Loop:
 def _operands(family) -> tuple[tuple[VmParameter, ...], int]:
     """A ufunc's inputs, the runtime function's arrays and scalars it reads, and how
     many results it writes."""
-    inputs = tuple(VmParameter(name, role) for name, role in family.parameters
-                   if not role.written)
-    return inputs, sum(role.written for _, role in family.parameters)
+    operands = family.ufunc_operands()
+    inputs = tuple(VmParameter(o.name, o.role) for o in operands if not o.role.written)
+    return inputs, len(operands) - len(inputs)
 
 
 @lru_cache(maxsize=None)

@@ -36,7 +36,7 @@ def role_traits(table: TypeTable) -> str:
             traits = (role.array, role.written, _integer(role))
             if roles.setdefault(role.bridge, traits) != traits:
                 raise ValueError(f"roles of bridge name {role.bridge} differ in what they are")
-    rules, families = {}, {}
+    families = {}
     for function in table.functions:
         family = function.family
         if family.reached is None:
@@ -63,7 +63,7 @@ def role_traits(table: TypeTable) -> str:
     lines += ["};", "", "enum class Family {"]
     lines += [f"    {name}," for name in families]
     lines += ["};", "", "struct FamilyReach {", "    Rule rule;",
-              "    Role reached;  // the array the rule measures; the others hold the count's number",
+              "    Role reached;  // the array the rule measures; the others hold the count's",
               "};", "", "constexpr FamilyReach reach_of(Family family) {", "    switch (family) {"]
     for name, rule in families.items():
         lines += [f"        case Family::{name}:", f"            return {rule};"]

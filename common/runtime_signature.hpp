@@ -1,7 +1,6 @@
-// The parameter and result types of a runtime function, read off its declaration.
+// The parameter types of a runtime function, read off its declaration.
 #pragma once
 
-#include <cstddef>
 #include <tuple>
 
 namespace tessivec::common {
@@ -11,9 +10,7 @@ struct RuntimeSignature;
 
 template <class Result, class... Parameters, Result (*Function)(Parameters...)>
 struct RuntimeSignature<Function> {
-    using result = Result;
     using parameters = std::tuple<Parameters...>;
-    static constexpr std::size_t arity = sizeof...(Parameters);
 };
 
 }  // namespace tessivec::common

@@ -3,17 +3,15 @@
 #define DISPATCH_IMPORTS_NUMPY
 #include "dispatch/numpy_api.hpp"
 
-#include <dlfcn.h>
-
 #include <iterator>
 
 #include "common/reference.hpp"
 #include "dispatch/exception_boundary.hpp"
 #include "dispatch/pack.hpp"
+#include "dispatch/runtime_library.hpp"
 #include "dispatch/run_driver.hpp"
 #include "dispatch/runtime_session.hpp"
 #include "dispatch/ufuncs.hpp"
-#include "runtime/runtime_functions.hpp"
 
 namespace {
 
@@ -33,9 +31,9 @@ PyObject* ufuncs(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return new_ufuncs(accuracy, module);
 }
 
-PyObject* get_strip_limit(PyObject*, PyObject*) { return PyLong_FromSsize_t(run_limit()); }
+PyObject* get_run_limit(PyObject*, PyObject*) { return PyLong_FromSsize_t(run_limit()); }
 
-PyObject* change_strip_limit(PyObject*, PyObject* elements) {
+PyObject* change_run_limit(PyObject*, PyObject* elements) {
     const Py_ssize_t value = PyLong_AsSsize_t(elements);
     if (value == -1 && PyErr_Occurred()) {
         return nullptr;
@@ -46,12 +44,11 @@ PyObject* change_strip_limit(PyObject*, PyObject* elements) {
 }
 
 PyObject* runtime_location(PyObject*, PyObject*) {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&tessivec::runtime::vdExp), &info) == 0 ||
-        info.dli_fname == nullptr) {
+    const char* file = runtime_file();
+    if (file == nullptr) {
         Py_RETURN_NONE;
     }
-    return PyUnicode_DecodeFSDefault(info.dli_fname);
+    return PyUnicode_DecodeFSDefault(file);
 }
 
 PyObject* one_thread_limit(PyObject*, PyObject*) {
@@ -67,9 +64,9 @@ PyMethodDef methods[] = {
     {"ufuncs", python_method<&ufuncs>(), METH_FASTCALL,
      "ufuncs(accuracy, module)\n--\n\n"
      "A new dict of vm's ufuncs: in the thread's accuracy (None) or in 'la', 'ha' or 'ep'."},
-    {"strip_limit", python_method<&get_strip_limit>(), METH_NOARGS,
+    {"run_limit", python_method<&get_run_limit>(), METH_NOARGS,
      "The most elements one runtime call is given."},
-    {"set_strip_limit", python_method<&change_strip_limit>(), METH_O,
+    {"set_run_limit", python_method<&change_run_limit>(), METH_O,
      "Sets the most elements one runtime call is given; returns the previous limit."},
     {"runtime_location", python_method<&runtime_location>(), METH_NOARGS,
      "The file the runtime's functions were loaded from, or None."},

@@ -23,7 +23,7 @@
 #include "dispatch/reduction.hpp"
 #include "dispatch/run_driver.hpp"
 #include "dispatch/runtime_session.hpp"
-#include "runtime/runtime_functions.hpp"
+#include "runtime/runtime_math.hpp"
 
 namespace tessivec::dispatch {
 

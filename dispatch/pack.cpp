@@ -94,9 +94,9 @@ PyObject* unpacki(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
         return nullptr;
     }
     const PackPrecision& p = call.precision();
-    return call.run(count, [&](const char* source, char* target, npy_intp start, int strip,
+    return call.run(count, [&](const char* source, char* target, npy_intp start, int run,
                                npy_intp size) {
-        p.unpack_increment(strip, source + start * size, target + start * incr * size,
+        p.unpack_increment(run, source + start * size, target + start * incr * size,
                            static_cast<int>(incr));
     });
 }
@@ -121,9 +121,9 @@ PyObject* unpackv(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
         return nullptr;
     }
     const PackPrecision& p = call.precision();
-    return call.run(count, [&](const char* source, char* target, npy_intp start, int strip,
+    return call.run(count, [&](const char* source, char* target, npy_intp start, int run,
                                npy_intp element_size) {
-        p.unpack_indexes(strip, source + start * element_size, target, index.data() + start);
+        p.unpack_indexes(run, source + start * element_size, target, index.data() + start);
     });
 }
 
@@ -143,11 +143,11 @@ PyObject* unpackm(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     }
     const PackPrecision& p = call.precision();
     npy_intp done = 0;
-    return call.run(size, [&](const char* source, char* target, npy_intp start, int strip,
+    return call.run(size, [&](const char* source, char* target, npy_intp start, int run,
                               npy_intp element_size) {
-        p.unpack_mask(strip, source + done * element_size, target + start * element_size,
+        p.unpack_mask(run, source + done * element_size, target + start * element_size,
                       mask.data() + start);
-        done += common::masked(strip, mask.data() + start).count;
+        done += common::masked(run, mask.data() + start).count;
     });
 }
 

@@ -8,7 +8,7 @@
 
 #include "common/reach.hpp"
 #include "dispatch/element_types.hpp"
-#include "runtime/runtime_functions.hpp"
+#include "runtime/runtime_gather_scatter.hpp"
 
 namespace tessivec::dispatch {
 

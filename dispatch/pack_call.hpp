@@ -73,11 +73,11 @@ public:
     // `out` as the result of `count` elements, or of any shape when `count` is negative.
     bool take_out(npy_intp count);
 
-    // `strip(source, target, start, count, element_size)` over [0, total) in strips the
-    // runtime's int count takes, with the lock released where the move is worth it; a
+    // `each_run(source, target, start, count, element_size)` over [0, total) in runs of
+    // at most run_limit() elements, which the runtime's int count takes, with the lock released where the move is worth it; a
     // is copied first where it overlaps out. Returns out.
-    template <class Strip>
-    PyObject* run(npy_intp total, Strip strip) {
+    template <class Run>
+    PyObject* run(npy_intp total, Run each_run) {
         if (!copy_a_apart_from_out()) {
             return nullptr;
         }
@@ -88,8 +88,8 @@ public:
         {
             common::ReleasedInterpreter released(total >= release_lock_from);
             for (npy_intp start = 0; start < total; start += limit) {
-                strip(source, target, start, static_cast<int>(std::min(limit, total - start)),
-                      element_size);
+                each_run(source, target, start,
+                         static_cast<int>(std::min(limit, total - start)), element_size);
             }
         }
         return out_.release();

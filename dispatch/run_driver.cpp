@@ -13,7 +13,7 @@
 #include "dispatch/mode_values.hpp"
 #include "dispatch/runtime_session.hpp"
 #include "dispatch/runtime_team.hpp"
-#include "runtime/runtime_functions.hpp"
+#include "runtime/runtime_services.hpp"
 
 namespace tessivec::dispatch {
 
@@ -366,7 +366,7 @@ void compute_parts(void* data) noexcept {
         const npy_intp end = std::min(shared.count, begin + shared.share);
         if (!session) {
             session.emplace(shared.shape, shared.setting, shared.share, shared.record,
-                            shared.plan.in_place, true);
+                            shared.plan.in_place, RuntimeThreads::this_thread_only);
         }
         compute(shared.shape, shared.call, shared.args, begin, end, shared.steps, shared.plan,
                 *session);
@@ -422,7 +422,9 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
             return;
         }
     }
-    RuntimeSession session(shape, setting, count, reported.record, plan.in_place, alone);
+    RuntimeSession session(shape, setting, count, reported.record, plan.in_place,
+                           alone ? RuntimeThreads::this_thread_only
+                                 : RuntimeThreads::as_the_runtime_chooses);
     compute(shape, call, args, 0, count, steps, plan, session);
 }
 

@@ -1,14 +1,13 @@
 #include "dispatch/runtime_session.hpp"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "dispatch/floating_point_state.hpp"
 #include "dispatch/mode_values.hpp"
-#include "runtime/runtime_functions.hpp"
+#include "dispatch/runtime_library.hpp"
+#include "runtime/runtime_services.hpp"
 
 namespace tessivec::dispatch {
 
@@ -19,41 +18,15 @@ using namespace mode_values;
 // Whether this thread's last inner-loop call met underflow.
 thread_local bool last_call_met_underflow = false;
 
-// A function of the runtime the extension is bound to, by name, or null: the
-// thread-setting functions are not among the ones the extension declares.
-void* runtime_symbol(const char* name) {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&runtime::vdExp), &info) == 0 ||
-        info.dli_fname == nullptr) {
-        return nullptr;
-    }
-    void* library = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
-    if (library == nullptr) {
-        return nullptr;
-    }
-    void* symbol = dlsym(library, name);
-    dlclose(library);  // the extension's own reference keeps the runtime loaded
-    return symbol;
-}
-
 using LocalThreadCount = int (*)(int);
 using DomainThreadCount = int (*)(int);
 
-const auto set_local_thread_count =
-    reinterpret_cast<LocalThreadCount>(runtime_symbol("MKL_Set_Num_Threads_Local"));
-const auto domain_max_threads =
-    reinterpret_cast<DomainThreadCount>(runtime_symbol("MKL_Domain_Get_Max_Threads"));
+// The thread-setting functions are not among the ones the extension declares.
+const auto set_local_thread_count = reinterpret_cast<LocalThreadCount>(
+    loaded_symbol(runtime_file(), "MKL_Set_Num_Threads_Local"));
+const auto domain_max_threads = reinterpret_cast<DomainThreadCount>(
+    loaded_symbol(runtime_file(), "MKL_Domain_Get_Max_Threads"));
 constexpr int vector_math_domain = 3;  // MKL_DOMAIN_VML
-
-// The runtime loads its threading layer when it is loaded itself.
-bool tbb_layer_loaded() {
-    void* layer = dlopen("libmkl_tbb_thread.so.3", RTLD_NOW | RTLD_NOLOAD);
-    if (layer == nullptr) {
-        return false;
-    }
-    dlclose(layer);
-    return true;
-}
 
 constexpr npy_intp any_length = std::numeric_limits<npy_intp>::max();
 
@@ -117,7 +90,8 @@ bool normal_element(const Shape& shape, void* const* operands, npy_intp index) {
 bool has_local_thread_count() { return set_local_thread_count != nullptr; }
 
 bool runtime_splits_at_will() {
-    static const bool splits = tbb_layer_loaded();
+    // The runtime loads its threading layer when it is loaded itself.
+    static const bool splits = is_loaded("libmkl_tbb_thread.so.3");
     return splits;
 }
 
@@ -137,7 +111,7 @@ bool must_stay_on_thread(const LoopSetting& setting) {
 
 // An accuracy or FTZDAZ field of 0 in an m form's mode keeps the thread's setting.
 RuntimeSession::RuntimeSession(const Shape& shape, const LoopSetting& setting, npy_intp count,
-                               ConditionRecord& record, bool in_place, bool alone)
+                               ConditionRecord& record, bool in_place, RuntimeThreads threads)
     : shape_(shape),
       record_(record),
       accuracy_(setting.accuracy),
@@ -145,6 +119,7 @@ RuntimeSession::RuntimeSession(const Shape& shape, const LoopSetting& setting, n
       mode_(static_cast<long long>(setting.accuracy | ERRMODE_IGNORE)),
       longest_run_(any_length),
       in_place_(in_place) {
+    bool alone = threads == RuntimeThreads::this_thread_only;
     const bool evaluated = shape.evaluate != nullptr;
     // Where only this thread's flags are read, the runtime computes on this thread only.
     if (evaluated && shape.kernel_flags_tell && (count >= screened_below || in_place)) {

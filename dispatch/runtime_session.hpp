@@ -39,13 +39,15 @@
 
 namespace tessivec::dispatch {
 
+enum class RuntimeThreads : unsigned char { as_the_runtime_chooses, this_thread_only };
+
 class RuntimeSession {
 public:
     // `in_place`: an output is an array input, so that a run cannot be computed or
-    // looked at again. `alone`: the runtime must compute on this thread only (a team
-    // member's part).
+    // looked at again. `threads`: whether the runtime may split the runs among its
+    // threads, or must compute on this thread only (a team member's part).
     RuntimeSession(const Shape& shape, const LoopSetting& setting, npy_intp count,
-                   ConditionRecord& record, bool in_place, bool alone = false);
+                   ConditionRecord& record, bool in_place, RuntimeThreads threads);
     ~RuntimeSession();
     RuntimeSession(const RuntimeSession&) = delete;
     RuntimeSession& operator=(const RuntimeSession&) = delete;

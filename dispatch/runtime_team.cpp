@@ -1,6 +1,6 @@
 #include "dispatch/runtime_team.hpp"
 
-#include <dlfcn.h>
+#include "dispatch/runtime_library.hpp"
 
 #include <initializer_list>
 
@@ -16,14 +16,8 @@ using Parallel = void (*)(void (*)(void*), void*, unsigned, unsigned);
 // threaded call or thread query, which every caller has made by then.
 Parallel find_parallel() {
     for (const char* name : {"libiomp5.so", "libgomp.so.1"}) {
-        void* library = dlopen(name, RTLD_NOW | RTLD_NOLOAD);
-        if (library == nullptr) {
-            continue;
-        }
-        auto parallel = reinterpret_cast<Parallel>(dlsym(library, "GOMP_parallel"));
-        dlclose(library);  // loaded by the runtime, which keeps it
-        if (parallel != nullptr) {
-            return parallel;
+        if (void* parallel = loaded_symbol(name, "GOMP_parallel"); parallel != nullptr) {
+            return reinterpret_cast<Parallel>(parallel);
         }
     }
     return nullptr;

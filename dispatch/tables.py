@@ -24,7 +24,7 @@ from catalogue.families import (
     UNPACK_INDEXES,
     UNPACK_MASK,
 )
-from catalogue.numpy_rules import EVALUATED
+from catalogue.numpy_rules import EVALUATED, IDENTITIES
 from catalogue.operations import OPERATIONS
 from catalogue.precisions import PRECISIONS
 from catalogue.vm_interface import vm_functions
@@ -34,8 +34,6 @@ from runtime.declarations import HEADER
 PACK_FAMILIES = (PACK_INCREMENT, PACK_INDEXES, PACK_MASK, UNPACK_INCREMENT, UNPACK_INDEXES,
                  UNPACK_MASK)
 
-# NumPy's names of the identities a ufunc can have.
-IDENTITIES = {None: "PyUFunc_None", 0: "PyUFunc_Zero", 1: "PyUFunc_One"}
 
 
 def _c_string(text: str) -> str:
@@ -66,17 +64,9 @@ def pack_docstring(function) -> str:
 
 
 def ufunc_operands(function):
-    """A ufunc's operands, in its order, each with its position among the runtime
-    function's parameters between the count and the mode: the inputs, then the outputs
-    in NumPy's order (every precision's family gives the same kinds)."""
-    family = function.operation.real or function.operation.complex
-    placed = list(enumerate(role for _, role in family.parameters))
-    inputs = [(position, role) for position, role in placed if not role.written]
-    outputs = [(position, role) for position, role in placed if role.written]
-    order = function.operation.output_order
-    if order is not None:
-        outputs = [outputs[k] for k in order]
-    return inputs + outputs
+    """A ufunc's operands, in its order (every precision's family gives the same kinds)."""
+    operation = function.operation
+    return operation.families[0].ufunc_operands(operation.output_order)
 
 
 def operand_kind(role) -> str:
@@ -86,8 +76,8 @@ def operand_kind(role) -> str:
 def rules(function) -> list[str]:
     operands = ufunc_operands(function)
     operation = function.operation
-    kinds = ", ".join(f"OperandKind::{operand_kind(role)}" for _, role in operands)
-    order = ", ".join(str(position) for position, _ in operands)
+    kinds = ", ".join(f"OperandKind::{operand_kind(o.role)}" for o in operands)
+    order = ", ".join(str(o.position) for o in operands)
     formula = f"formula::{operation.name}" if operation.conditions is EVALUATED else "NoFormula"
     reduction = operation.reduction.name if operation.reduction is not None else "none"
     return [f"struct {function.name}_rules {{",

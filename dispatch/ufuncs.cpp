@@ -1,6 +1,8 @@
 #include "dispatch/ufuncs.hpp"
 
+#include <array>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "common/reference.hpp"
@@ -16,13 +18,14 @@ using common::Reference;
 
 #include "dispatch/loop_table.inc"
 
-struct Accuracy {
-    const char* name;
-    LoopSetting setting;
-};
-
-constexpr Accuracy accuracies[] = {
-    {"la", {mode_values::LA}}, {"ha", {mode_values::HA}}, {"ep", {mode_values::EP}}};
+// The settings of vm.la, vm.ha and vm.ep, in the order of the runtime's accuracies.
+constexpr auto accuracy_settings = [] {
+    std::array<LoopSetting, std::size(mode_values::accuracies)> settings{};
+    for (std::size_t i = 0; i < settings.size(); ++i) {
+        settings[i] = LoopSetting{mode_values::accuracies[i].value};
+    }
+    return settings;
+}();
 constexpr LoopSetting thread_accuracy{0};
 
 // What NumPy keeps pointers to for as long as a ufunc lives: its loops, their data and
@@ -97,9 +100,9 @@ PyObject* new_ufuncs(const char* accuracy, const char* module) {
     const LoopSetting* setting = &thread_accuracy;
     if (accuracy != nullptr) {
         setting = nullptr;
-        for (const Accuracy& known : accuracies) {
-            if (std::string_view(known.name) == accuracy) {
-                setting = &known.setting;
+        for (std::size_t i = 0; i < std::size(mode_values::accuracies); ++i) {
+            if (std::string_view(mode_values::accuracies[i].name) == accuracy) {
+                setting = &accuracy_settings[i];
             }
         }
         if (setting == nullptr) {

@@ -16,7 +16,8 @@ constexpr char qualified_name[] = "vantrel.mkl.tessivec";
 
 PyMODINIT_FUNC PyInit_tessivec(void) {
     using namespace tessivec::module;
-    using namespace tessivec::protocol;
+    using tessivec::protocol::exports_table;
+    using tessivec::protocol::protocol_version;
 
     if (!tessivec::runtime::select_32bit_integer_interface()) {
         return nullptr;

@@ -27,6 +27,14 @@ def globals_table_entries(table: TypeTable) -> str:
     return "\n".join(lines) + "\n"
 
 
+def globals_count(table: TypeTable) -> str:
+    return "\n".join([HEADER, "#pragma once\n", "namespace tessivec::module {\n",
+                      f"inline constexpr int globals_table_size = {len(table.functions)};",
+                      "\n}  // namespace tessivec::module"]) + "\n"
+
+
 def outputs(table: TypeTable) -> dict[str, str]:
-    # Included by module/globals_table.cpp, where the globals table is defined.
-    return {"module/globals_table_entries.inc": globals_table_entries(table)}
+    # Included by module/globals_table.cpp, where the globals table is defined; its size
+    # by what refers to the table.
+    return {"module/globals_table_entries.inc": globals_table_entries(table),
+            "module/globals_count.hpp": globals_count(table)}

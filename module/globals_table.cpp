@@ -2,7 +2,7 @@
 // name by bisection and builds the function from its wrapper, calling kind and type.
 #include "bridge/direct_call.hpp"
 #include "bridge/python_wrapper.hpp"
-#include "module/type_context.hpp"
+#include "module/globals_table.hpp"
 #include "runtime/runtime_functions.hpp"
 
 namespace tessivec::module {
@@ -13,7 +13,7 @@ using bridge::Family;
 using bridge::python_wrapper;
 using bridge::Role;
 
-const _cffi_global_s globals_table[protocol::globals_table_size] = {
+const _cffi_global_s globals_table[globals_table_size] = {
 #include "module/globals_table_entries.inc"
 };
 

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <iterator>
 
+#include "module/globals_table.hpp"
+#include "protocol/type_table.hpp"
 #include "runtime/runtime_records.hpp"
 
 namespace tessivec::protocol {
@@ -16,7 +18,6 @@ _cffi_opcode_t type_table[type_table_size] = {
 namespace tessivec::module {
 
 using namespace tessivec::runtime;
-using protocol::globals_table_size;
 using protocol::type_table;
 using protocol::type_table_size;
 

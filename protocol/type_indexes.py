@@ -1,5 +1,5 @@
 """Emits the type indexes: where each type's own word stands in the type table, which
-the wrappers read the backend's type objects from, and the tables' sizes."""
+the wrappers read the backend's type objects from, and the type table's size."""
 
 from __future__ import annotations
 
@@ -20,7 +20,6 @@ def type_indexes(table: TypeTable) -> str:
             continue
         lines.append(f"template <>\ninline constexpr int type_index<{cpp_type(c_type)}> = {index};")
     lines.append(f"\ninline constexpr int type_table_size = {len(table.words)};")
-    lines.append(f"inline constexpr int globals_table_size = {len(table.functions)};")
     lines.append("\n}  // namespace tessivec::protocol")
     return "\n".join(lines) + "\n"
 

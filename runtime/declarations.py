@@ -4,8 +4,9 @@ shares, and the link stub that stands in for the runtime library at build time."
 from __future__ import annotations
 
 from catalogue.c_types import function_declaration
+from catalogue.families import SERVICE
 from catalogue.functions import RECORDS, VML_ERROR_CALLBACK
-from catalogue.mode_values import MODE_VALUES, STATUS_CODES
+from catalogue.mode_values import ACCURACIES, MODE_VALUES, STATUS_CODES
 from catalogue.type_table import TypeTable
 
 # Runtime functions the module calls besides the offered ones.
@@ -36,12 +37,37 @@ def declarations_of(functions) -> list[str]:
             for f in functions]
 
 
-def runtime_functions(table: TypeTable) -> str:
-    lines = [HEADER, "#pragma once\n", '#include "runtime/runtime_records.hpp"\n',
-             "namespace tessivec::runtime {", 'extern "C" {\n']
-    lines += declarations_of(table.functions)
-    lines += ["\n}  // extern \"C\"", "}  // namespace tessivec::runtime"]
+def _declarations_header(functions, includes=()) -> str:
+    lines = [HEADER, "#pragma once\n", '#include "runtime/runtime_records.hpp"']
+    lines += [f'#include "{name}"' for name in includes]
+    if functions:
+        lines += ["", "namespace tessivec::runtime {", 'extern "C" {\n']
+        lines += declarations_of(functions)
+        lines += ["\n}  // extern \"C\"", "}  // namespace tessivec::runtime"]
     return "\n".join(lines) + "\n"
+
+
+# The runtime's functions in three headers, so that a new math function rebuilds only
+# what calls math functions: the services (mode, status, callback), gather and scatter,
+# and the math functions; runtime_functions.hpp declares them all.
+SERVICES_HEADER = "runtime/runtime_services.hpp"
+GATHER_SCATTER_HEADER = "runtime/runtime_gather_scatter.hpp"
+MATH_HEADER = "runtime/runtime_math.hpp"
+
+
+def _group(function) -> str:
+    if function.family is SERVICE:
+        return SERVICES_HEADER
+    return MATH_HEADER if function.family.is_elementwise else GATHER_SCATTER_HEADER
+
+
+def runtime_headers(table: TypeTable) -> dict[str, str]:
+    groups = {SERVICES_HEADER: [], GATHER_SCATTER_HEADER: [], MATH_HEADER: []}
+    for function in table.functions:
+        groups[_group(function)].append(function)
+    headers = {name: _declarations_header(functions) for name, functions in groups.items()}
+    headers["runtime/runtime_functions.hpp"] = _declarations_header((), tuple(groups))
+    return headers
 
 
 def link_stub(table: TypeTable) -> str:
@@ -58,6 +84,10 @@ def mode_values() -> str:
     lines += [f"inline constexpr unsigned {name} = {value:#x};"
               for name, value in MODE_VALUES.items()]
     lines += [f"inline constexpr int {name} = {value};" for name, value in STATUS_CODES.items()]
+    lines += ["\nstruct Accuracy {", "    const char* name;  // as vm.la, vm.ha, vm.ep name it",
+              "    unsigned value;", "};\n", "inline constexpr Accuracy accuracies[] = {"]
+    lines += [f'    {{"{name.lower()}", {name}}},' for name in ACCURACIES]
+    lines.append("};")
     lines.append("\n}  // namespace tessivec::runtime::mode_values")
     return "\n".join(lines) + "\n"
 
@@ -66,6 +96,6 @@ def outputs(table: TypeTable) -> dict[str, str]:
     return {
         "runtime/mode_values.hpp": mode_values(),
         "runtime/runtime_records.hpp": runtime_records(),
-        "runtime/runtime_functions.hpp": runtime_functions(table),
+        **runtime_headers(table),
         "runtime/link_stub.c": link_stub(table),
     }

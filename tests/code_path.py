@@ -32,7 +32,6 @@ def threading_layer() -> str:
     """The runtime's threading layer, as threadpoolctl names it: intel, gnu, tbb or
     sequential."""
     import threadpoolctl
-
     from vantrel.mkl import tessivec  # noqa: F401 (loads the runtime)
     pools = [p for p in threadpoolctl.threadpool_info() if p["internal_api"] == "mkl"]
     return pools[0]["threading_layer"] if pools else "unknown"

@@ -3,8 +3,8 @@
 import ctypes
 
 import pytest
-from vantrel.mkl._catalogue.operations import OPERATIONS
 from vantrel.mkl._catalogue.functions import PRECISIONS
+from vantrel.mkl._catalogue.operations import OPERATIONS
 
 from conftest import BY_NAME, MIXED_NAMES, OFFERED
 

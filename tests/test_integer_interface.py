@@ -32,12 +32,20 @@ def test_the_32bit_interface_works(layer):
     assert result.stdout.strip() == "[1.0, 2.718281828459045]"
 
 
+IMPORT = """
+try:
+    import vantrel.mkl.tessivec
+except ImportError as error:
+    print(error)
+"""
+
+
 @pytest.mark.parametrize("layer", ["ILP64", "ilp64", "GNU,ILP64"])
 def test_the_64bit_interface_is_refused_at_import(layer):
-    result = run(CALL, layer)
-    assert result.returncode == 1
-    assert "ImportError: vantrel.mkl.tessivec passes 32-bit integers" in result.stderr
-    assert f"MKL_INTERFACE_LAYER={layer} selects its 64-bit integer interface" in result.stderr
+    result = run(IMPORT, layer)
+    assert result.returncode == 0, result.stderr
+    assert "vantrel.mkl.tessivec passes 32-bit integers" in result.stdout
+    assert f"MKL_INTERFACE_LAYER={layer} selects its 64-bit integer interface" in result.stdout
 
 
 def test_a_64bit_interface_chosen_earlier_is_refused():

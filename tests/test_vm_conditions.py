@@ -167,7 +167,8 @@ def runtime_report(ffi, lib, function, loop, operands):
 def test_math_functions_report_what_the_runtime_reports(ffi, lib, function, loop):
     dtype = np.dtype(loop.input_dtype)
     reals = specials(np.finfo(dtype).dtype) + [-1000.0, 1000.0, 0.5, -0.5]
-    values = reals if dtype.kind == "f" else [complex(a, b) for a in reals[::3] for b in reals[1::4]]
+    values = reals if dtype.kind == "f" else [complex(a, b) for a in reals[::3]
+                                              for b in reals[1::4]]
     arity = len(function.positional)
     combinations = [(v,) * arity for v in values] + \
         (list(itertools.product(values[:8], repeat=2)) if arity == 2 else [])

@@ -10,9 +10,9 @@ MASK = np.array([1, 0, 2, 0, 0, -1, 0, 0, 1, 0])
 
 @pytest.fixture(params=[2**31 - 1, 3], ids=["whole", "strips-of-3"])
 def strips(request):
-    previous = _dispatch.set_strip_limit(request.param)
+    previous = _dispatch.set_run_limit(request.param)
     yield
-    _dispatch.set_strip_limit(previous)
+    _dispatch.set_run_limit(previous)
 
 
 @pytest.mark.usefixtures("strips")

@@ -59,7 +59,8 @@ def values(dtype):
 
 @pytest.mark.parametrize("layout", LAYOUTS)
 @pytest.mark.parametrize("keywords", KEYWORDS.values(), ids=list(KEYWORDS))
-@pytest.mark.parametrize("ours, numpys, dtype", PAIRS, ids=[f"{p[1].__name__}-{p[2]}" for p in PAIRS])
+@pytest.mark.parametrize("ours, numpys, dtype", PAIRS,
+                         ids=[f"{p[1].__name__}-{p[2]}" for p in PAIRS])
 def test_reduce_gives_numpys_bits(ours, numpys, dtype, keywords, layout):
     grid = values(dtype)
     if ours is vm.mul:

@@ -127,12 +127,12 @@ def test_runs_of_any_length_cover_every_element(function, loop):
     arrays, scalars = operands(function, loop, n)
     contiguous = results_of(function, *arrays, *scalars)
     same(results_of(function, *[np.repeat(a, 3)[1::3] for a in arrays], *scalars), contiguous)
-    previous = _dispatch.set_strip_limit(1000)
+    previous = _dispatch.set_run_limit(1000)
     try:
-        assert _dispatch.strip_limit() == 1000
+        assert _dispatch.run_limit() == 1000
         same(results_of(function, *arrays, *scalars), contiguous)
     finally:
-        _dispatch.set_strip_limit(previous)
+        _dispatch.set_run_limit(previous)
 
 
 @pytest.mark.parametrize("dtype", ["float32", "float64", "complex64", "complex128"])

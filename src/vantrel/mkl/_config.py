@@ -14,15 +14,20 @@ import platform
 from typing import Any
 
 from . import _runtime
-from ._catalogue.mode_values import MODE_VALUES
+from ._catalogue.mode_values import (
+    ACCURACIES as _ACCURACY_VALUES,
+)
+from ._catalogue.mode_values import (
+    ERRMODE_BITS,
+    FTZDAZ_SETTINGS,
+    MODE_VALUES,
+)
 
-ACCURACIES = {MODE_VALUES[name]: name for name in ("LA", "HA", "EP")}
+ACCURACIES = {value: name for name, value in _ACCURACY_VALUES.items()}
 ACCURACY_MASK = MODE_VALUES["ACCURACY_MASK"]
 # The single error-mode bits, by their names without the prefix.
-ERRMODES = {value: name.removeprefix("ERRMODE_") for name, value in MODE_VALUES.items()
-            if name.startswith("ERRMODE_") and value and value & (value - 1) == 0}
-FTZDAZ = {MODE_VALUES[name]: name.removeprefix("FTZDAZ_")
-          for name in ("FTZDAZ_ON", "FTZDAZ_OFF", "FTZDAZ_CURRENT")}
+ERRMODES = {value: name.removeprefix("ERRMODE_") for name, value in ERRMODE_BITS.items()}
+FTZDAZ = {value: name.removeprefix("FTZDAZ_") for name, value in FTZDAZ_SETTINGS.items()}
 FTZDAZ_MASK = MODE_VALUES["FTZDAZ_MASK"]
 # The environment variables that steer the runtime and its threading layers.
 ENVIRONMENT_PREFIXES = ("MKL_", "OMP_", "KMP_")

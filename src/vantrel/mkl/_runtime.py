@@ -285,6 +285,24 @@ def interface_flavour() -> str:
     return "GNU" if "GNU" in words else "INTEL"
 
 
+# The runtime's interface values: integers of 32 or 64 bits, and the GNU convention.
+INTERFACE_LP64, INTERFACE_GNU = 0x0, 0x2
+
+
+def _select_32bit_interface(runtime: ctypes.CDLL) -> None:
+    """Chooses the runtime's 32-bit integer interface, in the calling convention
+    MKL_INTERFACE_LAYER names; a request for the 64-bit one (the runtime takes ILP64
+    wherever the variable holds it) is refused, not overridden."""
+    requested = os.environ.get("MKL_INTERFACE_LAYER", "")
+    if "ILP64" in requested.upper():
+        raise RuntimeNotLoadable(
+            "vantrel.mkl.tessivec passes 32-bit integers to the MKL runtime, but "
+            f"MKL_INTERFACE_LAYER={requested} selects its 64-bit integer interface (ILP64); "
+            "unset MKL_INTERFACE_LAYER or set it to LP64")
+    convention = INTERFACE_GNU if interface_flavour() == "GNU" else 0
+    runtime.MKL_Set_Interface_Layer(INTERFACE_LP64 | convention)
+
+
 def load() -> ctypes.CDLL:
     """Loads the threading layer's library and the runtime, globally, and checks
     them; raises RuntimeNotLoadable naming what is missing and how to install it."""
@@ -292,4 +310,5 @@ def load() -> ctypes.CDLL:
     # The runtime opens its threading layer only at its first call.
     _preload_threading(chosen_layer("MKL_THREADING_LAYER", "INTEL"), directory)
     _check(runtime, directory)
+    _select_32bit_interface(runtime)
     return runtime

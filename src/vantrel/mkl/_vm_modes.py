@@ -6,7 +6,7 @@ import operator
 from contextlib import contextmanager
 from typing import Iterator
 
-from ._catalogue.mode_values import MODE_VALUES, STATUS_CODES
+from ._catalogue.mode_values import DEFINED_BITS, FTZDAZ_SETTINGS, MODE_VALUES, STATUS_CODES
 from .tessivec import lib
 
 globals().update(MODE_VALUES, **STATUS_CODES)
@@ -16,13 +16,7 @@ _ACCURACY_MASK = MODE_VALUES["ACCURACY_MASK"]
 _FTZDAZ_MASK = MODE_VALUES["FTZDAZ_MASK"]
 _FTZDAZ_CURRENT = MODE_VALUES["FTZDAZ_CURRENT"]
 _FTZDAZ_OFF = MODE_VALUES["FTZDAZ_OFF"]
-_FTZDAZ_SETTINGS = {_FTZDAZ_CURRENT, _FTZDAZ_OFF, MODE_VALUES["FTZDAZ_ON"]}
-# Every error-mode bit the runtime defines; other bits of its field are undefined.
-_ERRMODE_BITS = 0
-for _name, _value in MODE_VALUES.items():
-    if _name.startswith("ERRMODE_") and _name not in ("ERRMODE_MASK", "ERRMODE_DEFAULT"):
-        _ERRMODE_BITS |= _value
-_DEFINED_BITS = _ACCURACY_MASK | _FTZDAZ_MASK | _ERRMODE_BITS
+_FTZDAZ_SETTINGS = set(FTZDAZ_SETTINGS.values())
 
 
 def _checked(value) -> int:
@@ -31,8 +25,8 @@ def _checked(value) -> int:
     value = operator.index(value)
     if not 0 <= value <= 0xFFFFFFFF:
         raise ValueError(f"a mode is from 0 to 0xFFFFFFFF, not {value:#x}")
-    if value & ~_DEFINED_BITS:
-        raise ValueError(f"mode {value:#x} sets bits {value & ~_DEFINED_BITS:#x}, which are no "
+    if value & ~DEFINED_BITS:
+        raise ValueError(f"mode {value:#x} sets bits {value & ~DEFINED_BITS:#x}, which are no "
                          "accuracy, FTZDAZ or error-mode value (trap flags are refused)")
     if value & _FTZDAZ_MASK not in _FTZDAZ_SETTINGS:
         raise ValueError(f"mode {value:#x}: FTZDAZ {value & _FTZDAZ_MASK:#x} is none of "

@@ -19,6 +19,7 @@ from importlib import import_module
 from types import ModuleType, SimpleNamespace
 
 from . import _dispatch
+from ._catalogue.mode_values import ACCURACIES as _ACCURACIES
 from ._vm_modes import *  # noqa: F403 (the named mode values, get_mode, set_mode, mode)
 from ._vm_modes import __all__ as _mode_names
 
@@ -39,9 +40,9 @@ class _Accuracy(SimpleNamespace):
         return self.__name  # by reference, as vm.la
 
 
-la = _Accuracy("la")
-ha = _Accuracy("ha")
-ep = _Accuracy("ep")
+# vm.la, vm.ha and vm.ep: one namespace per accuracy the runtime defines.
+_ACCURACY_NAMES = [name.lower() for name in _ACCURACIES]
+globals().update({name: _Accuracy(name) for name in _ACCURACY_NAMES})
 
 
 class _Module(ModuleType):
@@ -54,7 +55,7 @@ class _Module(ModuleType):
 
 sys.modules[__name__].__class__ = _Module
 
-__all__ = sorted([*_OPERATIONS, *_dispatch.gather_scatter]) + ["la", "ha", "ep", *_mode_names]
+__all__ = sorted([*_OPERATIONS, *_dispatch.gather_scatter]) + [*_ACCURACY_NAMES, *_mode_names]
 
 
 def __dir__() -> list[str]:
