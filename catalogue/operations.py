@@ -134,18 +134,16 @@ OPERATIONS = (
     Operation("Tanh", "Hyperbolic tangent of a.", real=ONE_INPUT, complex=ONE_INPUT),
     Operation("TGamma", "Gamma function of a.", real=ONE_INPUT),
     Operation("Trunc", "a rounded towards zero.", real=ONE_INPUT),
-    Operation("PackI", "Gathers n elements of a, every incr-th from the first.",
-              real=PACK_INCREMENT, complex=PACK_INCREMENT, mode_forms=False),
-    Operation("PackV", "Gathers the elements of a at the positions in index.",
-              real=PACK_INDEXES, complex=PACK_INDEXES, mode_forms=False),
-    Operation("PackM", "Gathers the elements of a where mask is non-zero.",
-              real=PACK_MASK, complex=PACK_MASK, mode_forms=False),
-    Operation("UnpackI", "Scatters a into out, to every incr-th element from the first.",
-              real=UNPACK_INCREMENT, complex=UNPACK_INCREMENT, mode_forms=False),
-    Operation("UnpackV", "Scatters a into out, to the positions in index.",
-              real=UNPACK_INDEXES, complex=UNPACK_INDEXES, mode_forms=False),
-    Operation("UnpackM", "Scatters a into out, to the elements where mask is non-zero.",
-              real=UNPACK_MASK, complex=UNPACK_MASK, mode_forms=False),
+    *(Operation(name, description, real=family, complex=family, mode_forms=False)
+      for name, description, family in (
+          ("PackI", "Gathers n elements of a, every incr-th from the first.", PACK_INCREMENT),
+          ("PackV", "Gathers the elements of a at the positions in index.", PACK_INDEXES),
+          ("PackM", "Gathers the elements of a where mask is non-zero.", PACK_MASK),
+          ("UnpackI", "Scatters a into out, to every incr-th element from the first.",
+           UNPACK_INCREMENT),
+          ("UnpackV", "Scatters a into out, to the positions in index.", UNPACK_INDEXES),
+          ("UnpackM", "Scatters a into out, to the elements where mask is non-zero.",
+           UNPACK_MASK))),
 )
 
 BY_NAME = {operation.name: operation for operation in OPERATIONS}

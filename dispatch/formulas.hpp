@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <type_traits>
 
@@ -71,65 +72,48 @@ T complex_div(T a, T b) {
 // need not be looked at. Elsewhere every run's results are: the kernels of complex
 // arithmetic, linearfrac and hypot return infinities and NaNs without raising a flag.
 
-// The four operations of arithmetic, on real or complex values as NumPy computes them.
-struct Plus {
-    template <class T>
-    T operator()(T a, T b) const {
-        if constexpr (is_complex_v<T>) {
-            return T{a.real + b.real, a.imag + b.imag};
-        } else {
-            return a + b;
-        }
-    }
-};
-
-struct Minus {
-    template <class T>
-    T operator()(T a, T b) const {
-        if constexpr (is_complex_v<T>) {
-            return T{a.real - b.real, a.imag - b.imag};
-        } else {
-            return a - b;
-        }
-    }
-};
-
-struct Times {
-    template <class T>
-    T operator()(T a, T b) const {
-        if constexpr (is_complex_v<T>) {
-            return complex_mul(a, b);
-        } else {
-            return a * b;
-        }
-    }
-};
-
-struct Over {
-    template <class T>
-    T operator()(T a, T b) const {
-        if constexpr (is_complex_v<T>) {
-            return complex_div(a, b);
-        } else {
-            return a / b;
-        }
-    }
-};
-
+// The four operations of arithmetic on real values, and on complex ones as NumPy
+// computes them: sums part by part, products and quotients by their formulas.
 template <class Operation>
+struct PartByPart {
+    template <class T>
+    T operator()(T a, T b) const {
+        return T{Operation{}(a.real, b.real), Operation{}(a.imag, b.imag)};
+    }
+};
+
+struct ComplexProduct {
+    template <class T>
+    T operator()(T a, T b) const {
+        return complex_mul(a, b);
+    }
+};
+
+struct ComplexQuotient {
+    template <class T>
+    T operator()(T a, T b) const {
+        return complex_div(a, b);
+    }
+};
+
+template <class RealOperation, class ComplexOperation>
 struct Arithmetic {
     template <class T>
     static T of(T a, T b) {
-        return Operation{}(a, b);
+        if constexpr (is_complex_v<T>) {
+            return ComplexOperation{}(a, b);
+        } else {
+            return RealOperation{}(a, b);
+        }
     }
     template <class T>
     static constexpr bool kernel_flags_tell = !is_complex_v<T>;
 };
 
-using Add = Arithmetic<Plus>;
-using Sub = Arithmetic<Minus>;
-using Mul = Arithmetic<Times>;
-using Div = Arithmetic<Over>;
+using Add = Arithmetic<std::plus<>, PartByPart<std::plus<>>>;
+using Sub = Arithmetic<std::minus<>, PartByPart<std::minus<>>>;
+using Mul = Arithmetic<std::multiplies<>, ComplexProduct>;
+using Div = Arithmetic<std::divides<>, ComplexQuotient>;
 
 struct MulByConj {  // np.multiply(a, np.conjugate(b))
     template <class T>

@@ -12,6 +12,17 @@ namespace tessivec::dispatch {
 
 namespace {
 
+// Whether elements 0, incr, ..., (n-1)*incr lie within an array of `size`; ValueError
+// by `message` (the array's size, n, incr, the elements reached) where they do not.
+bool reaches_within(npy_intp size, long long n, long long incr, const char* message) {
+    const common::Requirement reach = common::strided(n, incr);
+    if (reach.count > size) {
+        PyErr_Format(PyExc_ValueError, message, size, n, incr, reach.count);
+        return false;
+    }
+    return true;
+}
+
 PyObject* packi(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* names) {
     PackCall call("packi");
     long long incr, n;
@@ -19,14 +30,9 @@ PyObject* packi(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* na
         !call.integer(Role::count, 0, n)) {
         return nullptr;
     }
-    const common::Requirement reach = common::strided(n, incr);
-    if (reach.count > call.a_size()) {
-        PyErr_Format(PyExc_ValueError,
-                     "vm.packi: a has %zd elements; n=%lld at increment %lld reads %lld",
-                     call.a_size(), n, incr, reach.count);
-        return nullptr;
-    }
-    if (!call.take_out(static_cast<npy_intp>(n))) {
+    if (!reaches_within(call.a_size(), n, incr, "vm.packi: a has %zd elements; n=%lld at "
+                        "increment %lld reads %lld") ||
+        !call.take_out(static_cast<npy_intp>(n))) {
         return nullptr;
     }
     const PackPrecision& p = call.precision();
@@ -86,11 +92,8 @@ PyObject* unpacki(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
         return nullptr;
     }
     const npy_intp count = call.a_size();
-    const common::Requirement reach = common::strided(count, incr);
-    if (reach.count > call.out_size()) {
-        PyErr_Format(PyExc_ValueError,
-                     "vm.unpacki: out has %zd elements; a's %zd at increment %lld reach %lld",
-                     call.out_size(), count, incr, reach.count);
+    if (!reaches_within(call.out_size(), count, incr, "vm.unpacki: out has %zd elements; "
+                        "a's %lld at increment %lld reach %lld")) {
         return nullptr;
     }
     const PackPrecision& p = call.precision();
