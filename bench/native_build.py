@@ -43,6 +43,22 @@ def build_floor(build_dir: Path, ffi) -> ModuleType:
     return module
 
 
+def build_ufunc_floor(build_dir: Path) -> ModuleType:
+    """The ufunc floor extension module (native/ufunc_floor.c), compiled and imported:
+    ufuncs whose loops only call the runtime, as vm's are built."""
+    import numpy
+
+    output = build_dir / ("bench_ufunc_floor" + sysconfig.get_config_var("EXT_SUFFIX"))
+    include = sysconfig.get_paths()["include"]
+    _compile(["gcc", "-O2", "-shared", "-fPIC", "-Wall", f"-I{include}",
+              f"-I{numpy.get_include()}", str(SOURCES / "ufunc_floor.c"), "-o", str(output),
+              *_link_runtime()])
+    found = importlib.util.spec_from_file_location("bench_ufunc_floor", output)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
+    return module
+
+
 def build_native_loop(build_dir: Path) -> ctypes.CDLL:
     """The native loop library, compiled and loaded, with its entries' signatures set."""
     output = build_dir / "native_loop.so"

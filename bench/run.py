@@ -81,7 +81,7 @@ def measure(sizes: Sizes, quick: bool) -> dict:
 
     from abi_binding import abi_binding
     from import_time import ImportBench
-    from native_build import build_floor, build_native_loop
+    from native_build import build_floor, build_native_loop, build_ufunc_floor
     from per_call import PerCallBench
     from runtime_library import set_runtime_threads
     from scratch import ScratchBench
@@ -103,6 +103,7 @@ def measure(sizes: Sizes, quick: bool) -> dict:
     with tempfile.TemporaryDirectory() as build:
         step("building the floor extension and the native loop")
         floor, native = build_floor(Path(build), ffi), build_native_loop(Path(build))
+        ufunc_floor = build_ufunc_floor(Path(build))
         abi_ffi, abi_lib = abi_binding()
         step("per-call time")
         results["per_call"] = PerCallBench(lib, ffi, abi_lib, abi_ffi, floor, native,
@@ -120,7 +121,7 @@ def measure(sizes: Sizes, quick: bool) -> dict:
     results["scratch"] = ScratchBench(lib, ffi, abi_lib, abi_ffi).run(
         sizes.scratch_count, sizes.scratch_batch_s, sizes.scratch_rounds)
     step("vm")
-    results["vm"] = VmBench(lib, ffi).run(sizes.vm_large_count, sizes.vm_batch_s,
+    results["vm"] = VmBench(lib, ffi, ufunc_floor).run(sizes.vm_large_count, sizes.vm_batch_s,
                                           sizes.vm_rounds, sizes.vm_strided_count,
                                           sizes.vm_pow_counts, sizes.vm_reduce_count)
     results["elapsed_s"] = time.perf_counter() - began

@@ -1,7 +1,10 @@
 """The NumPy layer vm, each comparison measured side by side in one run:
 
 - vm.exp on one float64 element against numpy.exp (the cost of a ufunc call on top of
-  NumPy's own);
+  NumPy's own), and on 1 and 10 elements against the floor: ufuncs built through
+  NumPy's C API whose loops only call the runtime's m form (and its plain form), so
+  that what vm costs above it is what its loop does besides computing;
+- vm.exp with a 50 % random where= mask against numpy.exp with the same mask;
 - vm.exp on 10^5 elements into a preallocated out against lib.vdExp on the same arrays;
 - vm.exp on a strided view of 10^6 elements against the same count contiguous, with the
   runtime's threads in use (the bounded buffer of strided operands must not keep them
@@ -42,6 +45,14 @@ INDEXING = "x[idx]"
 UNDERFLOW_VM = "vm.exp(x), float32, 40 % underflow"
 UNDERFLOW_NUMPY = "np.exp(x), float32, 40 % underflow"
 UNDERFLOW_FLOOR = "lib.vmsExp(n, x, r, HA | NOERR), 40 % underflow"
+FLOOR_ONE = "floor ufunc: vmdExp(x, out=r), 1 element"
+FLOOR_PLAIN_ONE = "floor ufunc: vdExp(x, out=r), 1 element"
+VM_TEN_OUT = "vm.exp(x, out=r), 10 elements"
+FLOOR_TEN = "floor ufunc: vmdExp(x, out=r), 10 elements"
+VM_ADD_ONE = "vm.add(x, y, out=r), 1 element"
+FLOOR_ADD_ONE = "floor ufunc: vmdAdd(x, y, out=r), 1 element"
+WHERE_VM = "vm.exp(x, out=r, where=m), 50 % random mask"
+WHERE_NUMPY = "np.exp(x, out=r, where=m), 50 % random mask"
 REDUCE_VM = "vm.add.reduce(x)"
 REDUCE_NUMPY = "np.add.reduce(x)"
 ADD_VM = "vm.add(x, y, out=r)"
@@ -49,8 +60,8 @@ ADD_NUMPY = "np.add(x, y, out=r)"
 
 
 class VmBench:
-    def __init__(self, lib, ffi):
-        self.lib, self.ffi = lib, ffi
+    def __init__(self, lib, ffi, floor):
+        self.lib, self.ffi, self.floor = lib, ffi, floor
 
     @staticmethod
     def _timed(statements: dict, batch_seconds: float, rounds: int, wall: bool = False,
@@ -78,10 +89,17 @@ class VmBench:
         import numpy as np
         from vantrel.mkl import vm
 
-        one = {"vm": vm, "np": np, "x": np.array([0.5]), "r": np.empty(1)}
+        one = {"vm": vm, "np": np, "floor": self.floor, "x": np.array([0.5]),
+               "y": np.array([1.5]), "r": np.empty(1)}
+        ten = {"vm": vm, "floor": self.floor, "x": np.full(10, 0.5), "r": np.empty(10)}
         single = self._timed({
             VM_ONE: (one, "vm.exp(x)"), VM_ONE_OUT: (one, "vm.exp(x, out=r)"),
             NUMPY_ONE: (one, "np.exp(x)"), NUMPY_ONE_OUT: (one, "np.exp(x, out=r)"),
+            FLOOR_ONE: (one, "floor.exp_m(x, out=r)"),
+            FLOOR_PLAIN_ONE: (one, "floor.exp(x, out=r)"),
+            VM_TEN_OUT: (ten, "vm.exp(x, out=r)"), FLOOR_TEN: (ten, "floor.exp_m(x, out=r)"),
+            VM_ADD_ONE: (one, "vm.add(x, y, out=r)"),
+            FLOOR_ADD_ONE: (one, "floor.add_m(x, y, out=r)"),
         }, batch_seconds, rounds)
         rng = np.random.default_rng(0)
         x = rng.uniform(-1.0, 1.0, large_count)
@@ -112,6 +130,10 @@ class VmBench:
                                      UNDERFLOW_FLOOR: (floor, "f(n, x, r, mode)")},
                                     batch_seconds, rounds)
 
+        masked = {"vm": vm, "np": np, "x": x, "r": r, "m": rng.random(large_count) < 0.5}
+        where = self._timed({WHERE_VM: (masked, "vm.exp(x, out=r, where=m)"),
+                             WHERE_NUMPY: (masked, "np.exp(x, out=r, where=m)")},
+                            batch_seconds, rounds)
         summed = {"vm": vm, "np": np, "x": rng.uniform(-1.0, 1.0, reduce_count)}
         reduction = self._timed({REDUCE_VM: (summed, "vm.add.reduce(x)"),
                                  REDUCE_NUMPY: (summed, "np.add.reduce(x)")},
@@ -146,4 +168,5 @@ class VmBench:
         return {"one_element": single, "large_count": large_count, "large": many,
                 "strided_count": strided_count, "strided": strided, "cores": cores,
                 "pow": powers, "pack": pack, "underflow": underflow,
-                "reduce_count": reduce_count, "reduce": reduction, "arithmetic": arithmetic}
+                "reduce_count": reduce_count, "reduce": reduction, "arithmetic": arithmetic,
+                "where": where}

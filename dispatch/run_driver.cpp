@@ -11,6 +11,7 @@
 #include "dispatch/condition_record.hpp"
 #include "dispatch/floating_point_state.hpp"
 #include "dispatch/mode_values.hpp"
+#include "dispatch/result_values.hpp"
 #include "dispatch/runtime_session.hpp"
 #include "dispatch/runtime_team.hpp"
 #include "runtime/runtime_services.hpp"
@@ -396,6 +397,53 @@ bool compute_in_parts(const Shape& shape, RuntimeCall call, char** args, npy_int
     return true;
 }
 
+// Whether the memory of two operands over `count` elements overlaps at all.
+bool touches(const char* a, const char* b, npy_intp count, std::size_t a_size,
+             std::size_t b_size) {
+    return a < b + count * static_cast<npy_intp>(b_size) &&
+           b < a + count * static_cast<npy_intp>(a_size);
+}
+
+// A short call whose operands are contiguous and apart from each other, as most short
+// calls are, computed with NOERR and nothing else: where every result is a normal number
+// it met no condition, and where the call raised no new flag in the SSE unit (the
+// runtime's kernels raise flags in the x87 unit only for special values, whose results
+// are no normal numbers) there is nothing to clear. Otherwise the flags the call raised
+// go, and the call goes the whole way, which computes it again and finds its conditions.
+bool short_call(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
+                const npy_intp* steps, const LoopSetting& setting) {
+    void* operands[max_operands];
+    for (std::size_t k = 0; k < shape.operands; ++k) {
+        // A scalar operand is one value for the whole call; an array one is contiguous.
+        const npy_intp wanted = shape.kinds[k] == OperandKind::scalar
+                                    ? 0
+                                    : static_cast<npy_intp>(shape.sizes[k]);
+        if (count > 1 && steps[k] != wanted) {
+            return false;
+        }
+        if (shape.kinds[k] == OperandKind::output) {
+            for (std::size_t in = 0; in < shape.operands; ++in) {
+                if (in != k && touches(args[k], args[in], count, shape.sizes[k],
+                                       shape.sizes[in])) {
+                    return false;
+                }
+            }
+        }
+        operands[k] = args[k];
+    }
+    const int before = raised_flags();
+    const auto mode = static_cast<long long>(setting.accuracy | mode_values::ERRMODE_NOERR);
+    call(static_cast<int>(count), operands, mode);
+    if (all_outputs(shape, operands, count, true) && (sse_flags() & ~before) == 0) {
+        return true;
+    }
+    const int raised = raised_flags() & ~before;
+    if (raised != 0) {
+        std::feclearexcept(raised);
+    }
+    return false;
+}
+
 }  // namespace
 
 npy_intp run_limit() { return configured_run_limit; }
@@ -408,7 +456,8 @@ long calls_shared() { return shared_calls.load(std::memory_order_relaxed); }
 
 void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
          const npy_intp* steps, const LoopSetting& setting) noexcept {
-    if (count <= 0) {
+    if (count <= 0 || (count < screened_below &&
+                       short_call(shape, call, args, count, steps, setting))) {
         return;
     }
     ReportedConditions reported;

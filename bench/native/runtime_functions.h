@@ -11,6 +11,8 @@ typedef struct {
 } Complex16;
 
 void vdExp(int n, const double* a, double* r);
+void vmdExp(int n, const double* a, double* r, long long mode);
+void vmdAdd(int n, const double* a, const double* b, double* r, long long mode);
 void vsSin(int n, const float* a, float* r);
 void vdAdd(int n, const double* a, const double* b, double* r);
 void vzMul(int n, const Complex16* a, const Complex16* b, Complex16* r);
