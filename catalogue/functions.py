@@ -99,8 +99,8 @@ def spell(mixed_name: str, spelling: str) -> str:
     return {"value": mixed_name, "lower": mixed_name.lower(), "upper": mixed_name.upper()}[spelling]
 
 
-def _math_functions():
-    for operation in OPERATIONS:
+def _math_functions(operations, spellings=SPELLINGS):
+    for operation in operations:
         for letter, precision in PRECISIONS.items():
             family = operation.family_in(precision)
             if family is None:
@@ -110,7 +110,7 @@ def _math_functions():
                 mixed = ("vm" if with_mode else "v") + letter + operation.name
                 mode = (("mode", MODE),) if with_mode else ()
                 roles = (("n", COUNT),) + family.parameters + mode
-                for spelling in SPELLINGS:
+                for spelling in spellings:
                     by_ref = spelling != "value"
                     params = tuple(Parameter(name, role, role.c_type(precision, by_ref))
                                    for name, role in roles)
@@ -137,5 +137,14 @@ OFFERED_COUNT = 1044
 
 def offered_functions() -> list[Offered]:
     """All offered functions, in the byte order of their names."""
-    functions = list(_math_functions()) + list(_service_functions())
+    functions = list(_math_functions(o for o in OPERATIONS if o.in_lib))
+    functions += list(_service_functions())
+    return sorted(functions, key=lambda f: f.name.encode("ascii"))
+
+
+def vm_only_functions() -> list[Offered]:
+    """The runtime functions of the operations lib does not offer, plain and m forms in
+    their by-value spelling: what vm declares and calls of them, and what the runtime
+    must export for vm to load. None of them is in lib's tables."""
+    functions = _math_functions((o for o in OPERATIONS if not o.in_lib), ("value",))
     return sorted(functions, key=lambda f: f.name.encode("ascii"))

@@ -19,7 +19,8 @@ class ConditionSource(Term):
 # The runtime's error status and error callback, which report the conditions of its math
 # functions: a domain error, a singularity, overflow and underflow.
 RUNTIME = ConditionSource("runtime")
-# The runtime checks none of the operation's conditions (its plain arithmetic): vm
+# The runtime checks none of the operation's conditions (its plain arithmetic), or only
+# some (fmod, nextafter and their kin, which C's library defines and NumPy calls): vm
 # evaluates NumPy's formula of the operation for each result that is not a normal number
 # (dispatch/formulas.hpp, by the base name) and reports the processor's flags.
 EVALUATED = ConditionSource("evaluated")

@@ -5,9 +5,14 @@ says in one line what it computes (vm's docstring), which family its runtime fun
 have in the real precisions (s, d) and in the complex ones (c, z), None where they do
 not exist, whether they have ``m`` forms (a mode parameter, last), what vm calls it and
 the identity of vm's ufunc, where NumPy's own ufunc of the operation has one; where vm's
-ufunc takes its conditions from and how it reduces (catalogue/numpy_rules.py); and the
+ufunc takes its conditions from and how it reduces (catalogue/numpy_rules.py); the
 order of its results where NumPy's same-named ufunc gives them in another order than the
-runtime writes them.
+runtime writes them; and whether lib offers its functions (``in_lib``).
+
+lib offers the runtime functions of the records in ``LIB_OPERATIONS`` (with the service
+functions, ``OFFERED_COUNT`` in catalogue/functions.py) and no others, so that its tables
+stay as they are whatever operation vm gains. The records in ``VM_ONLY`` are vm's alone:
+they carry ``in_lib=False``, and of their runtime functions vm calls the m forms.
 """
 
 from __future__ import annotations
@@ -47,6 +52,11 @@ class Operation:
     # vm's results, each as its position among the runtime's written parameters, where
     # NumPy orders them otherwise (np.modf gives the fraction first)
     output_order: tuple[int, ...] | None = None
+    # Whether lib offers its runtime functions; vm's ufunc exists either way
+    in_lib: bool = True
+    # How vm's ufunc answers otherwise than NumPy's function of the same name, where
+    # NumPy has one by that name (shown on its page of the reference)
+    numpy_difference: str | None = None
 
     def __post_init__(self):
         if self.vm_name is None:
@@ -61,7 +71,8 @@ class Operation:
         return tuple(f for f in (self.real, self.complex) if f is not None)
 
 
-OPERATIONS = (
+# The operations lib offers, with vm.
+LIB_OPERATIONS = (
     Operation("Abs", "Absolute value |a|; for complex a the modulus, a real result.",
               real=ONE_INPUT, complex=COMPLEX_TO_REAL),
     Operation("Acos", "Inverse cosine of a.", real=ONE_INPUT, complex=ONE_INPUT),
@@ -145,5 +156,70 @@ OPERATIONS = (
           ("UnpackM", "Scatters a into out, to the elements where mask is non-zero.",
            UNPACK_MASK))),
 )
+
+
+
+def _vm_only(name: str, description: str, family: Family, **rules) -> Operation:
+    """An operation of the runtime's s and d precisions, with m forms, that only vm offers."""
+    return Operation(name, description, real=family, in_lib=False, **rules)
+
+
+# C leaves open which zero fmax and fmin give for +0 and -0; NumPy gives the first.
+_ZERO_TIE = ("of +0 and -0 the runtime gives b, where np.{} gives a: the sign of a zero "
+             "result can differ")
+
+# The runtime's real functions that lib does not offer, as vm ufuncs.
+VM_ONLY = (
+    _vm_only("Acospi", "Inverse cosine of a, divided by pi.", ONE_INPUT),
+    _vm_only("Asinpi", "Inverse sine of a, divided by pi.", ONE_INPUT),
+    _vm_only("Atan2pi", "Four-quadrant inverse tangent of a / b, divided by pi.", TWO_INPUT,
+             conditions=EVALUATED),
+    _vm_only("Atanpi", "Inverse tangent of a, divided by pi.", ONE_INPUT),
+    _vm_only("CopySign", "The magnitude of a with the sign of b.", TWO_INPUT,
+             conditions=EVALUATED),
+    _vm_only("Cosd", "Cosine of a in degrees.", ONE_INPUT),
+    _vm_only("Cospi", "Cosine of pi * a.", ONE_INPUT),
+    _vm_only("Erfcx", "Scaled complementary error function exp(a**2) * erfc(a).", ONE_INPUT),
+    _vm_only("Exp10", "Base-10 exponential 10**a.", ONE_INPUT),
+    _vm_only("Exp2", "Base-2 exponential 2**a.", ONE_INPUT),
+    _vm_only("ExpInt1", "Exponential integral E1(a) of positive a.", ONE_INPUT),
+    _vm_only("Fdim", "Positive difference a - b where a > b, else +0.", TWO_INPUT,
+             conditions=EVALUATED),
+    _vm_only("Fmax", "The larger of a and b; a NaN operand gives way to the other.", TWO_INPUT,
+             conditions=EVALUATED, numpy_difference=_ZERO_TIE.format("fmax")),
+    _vm_only("Fmin", "The smaller of a and b; a NaN operand gives way to the other.", TWO_INPUT,
+             conditions=EVALUATED, numpy_difference=_ZERO_TIE.format("fmin")),
+    _vm_only("Fmod", "Remainder of a / b with the sign of a, as C's fmod (truncated quotient).",
+             TWO_INPUT, conditions=EVALUATED),
+    _vm_only("I0", "Modified Bessel function of the first kind of order 0.", ONE_INPUT),
+    _vm_only("I1", "Modified Bessel function of the first kind of order 1.", ONE_INPUT),
+    _vm_only("J0", "Bessel function of the first kind of order 0.", ONE_INPUT),
+    _vm_only("J1", "Bessel function of the first kind of order 1.", ONE_INPUT),
+    _vm_only("Jn", "Bessel function of the first kind of order b, one scalar b.", POWX),
+    _vm_only("Log2", "Base-2 logarithm of a.", ONE_INPUT),
+    _vm_only("Logb", "Exponent of a as a floating-point value: floor(log2(|a|)).", ONE_INPUT),
+    _vm_only("MaxMag", "Of a and b the one of larger magnitude; fmax(a, b) if they tie.",
+             TWO_INPUT),
+    _vm_only("MinMag", "Of a and b the one of smaller magnitude; fmin(a, b) if they tie.",
+             TWO_INPUT),
+    _vm_only("NextAfter", "The next floating-point value after a in the direction of b.",
+             TWO_INPUT, conditions=EVALUATED),
+    _vm_only("Powr", "Power a**b of a >= 0, as exp(b * ln(a)) is defined.", TWO_INPUT),
+    _vm_only("Remainder",
+             "IEEE 754 remainder a - n * b, n the quotient a / b rounded to the nearest "
+             "integer (ties to even), as C's remainder.", TWO_INPUT, conditions=EVALUATED,
+             numpy_difference="np.remainder is Python's modulo (floored quotient, the sign of "
+                              "b); this is C's and math.remainder's IEEE remainder (nearest "
+                              "quotient, a result of at most |b| / 2 in magnitude)"),
+    _vm_only("Sind", "Sine of a in degrees.", ONE_INPUT),
+    _vm_only("Sinpi", "Sine of pi * a.", ONE_INPUT),
+    _vm_only("Tand", "Tangent of a in degrees.", ONE_INPUT),
+    _vm_only("Tanpi", "Tangent of pi * a.", ONE_INPUT),
+    _vm_only("Y0", "Bessel function of the second kind of order 0.", ONE_INPUT),
+    _vm_only("Y1", "Bessel function of the second kind of order 1.", ONE_INPUT),
+    _vm_only("Yn", "Bessel function of the second kind of order b, one scalar b.", POWX),
+)
+
+OPERATIONS = LIB_OPERATIONS + VM_ONLY
 
 BY_NAME = {operation.name: operation for operation in OPERATIONS}

@@ -118,6 +118,9 @@ def _operation_problems(operation: Operation) -> list[str]:
             != (2, 1):
         problems.append(f"{where}: reduction= folds one output into one of two inputs: "
                         "only an operation of two inputs and one result reduces")
+    if not operation.in_lib and (not elementwise or not operation.mode_forms):
+        problems.append(f"{where}: an operation outside lib is a vm ufunc alone, which calls "
+                        "the runtime's m forms: give it an elementwise family and m forms")
     if elementwise and operation.output_order is not None and \
             sorted(operation.output_order) != list(range(_operands(operation.families[0])[1])):
         problems.append(f"{where}: output_order= gives each of the runtime's results its "

@@ -160,6 +160,74 @@ struct Hypot {  // np.hypot: the C library's
     static constexpr bool kernel_flags_tell = false;
 };
 
+// The C library's functions of two reals, which NumPy's fmod, copysign, nextafter, fmax
+// and fmin call as they are: their flags are NumPy's. The runtime's own reports of them
+// miss some (fmod of an infinity by the largest finite number gives a NaN it does not
+// report), so vm takes none of them; it looks at every run, the kernels raising nothing.
+struct EveryRunLookedAt {
+    template <class T>
+    static constexpr bool kernel_flags_tell = false;
+};
+
+struct Fmod : EveryRunLookedAt {
+    template <class T>
+    static T of(T a, T b) {
+        return std::fmod(a, b);
+    }
+};
+
+struct Remainder : EveryRunLookedAt {  // C's remainder: IEEE 754's, not np.remainder
+    template <class T>
+    static T of(T a, T b) {
+        return std::remainder(a, b);
+    }
+};
+
+struct CopySign : EveryRunLookedAt {
+    template <class T>
+    static T of(T a, T b) {
+        return std::copysign(a, b);
+    }
+};
+
+struct NextAfter : EveryRunLookedAt {
+    template <class T>
+    static T of(T a, T b) {
+        return std::nextafter(a, b);
+    }
+};
+
+struct Fmax : EveryRunLookedAt {
+    template <class T>
+    static T of(T a, T b) {
+        return std::fmax(a, b);
+    }
+};
+
+struct Fmin : EveryRunLookedAt {
+    template <class T>
+    static T of(T a, T b) {
+        return std::fmin(a, b);
+    }
+};
+
+struct Fdim : EveryRunLookedAt {
+    template <class T>
+    static T of(T a, T b) {
+        return std::fdim(a, b);
+    }
+};
+
+// atan2(a, b) / pi, whose flags are IEEE 754's atan2Pi's: none for two zeros, where the
+// runtime reports a domain error with results of 0 and ±1 alike (of which vm would see
+// only the zeros in short calls, which look again only at results that are not normal).
+struct Atan2pi : EveryRunLookedAt {
+    template <class T>
+    static T of(T a, T b) {
+        return std::atan2(a, b) / T(3.14159265358979323846264338327950288);
+    }
+};
+
 // The linear fraction as its formula reads, step by step.
 struct LinearFrac {
     template <class T>

@@ -24,6 +24,7 @@
 #include "dispatch/run_driver.hpp"
 #include "dispatch/runtime_session.hpp"
 #include "runtime/runtime_math.hpp"
+#include "runtime/runtime_vm_only_math.hpp"
 
 namespace tessivec::dispatch {
 

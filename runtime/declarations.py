@@ -5,7 +5,7 @@ from __future__ import annotations
 
 from catalogue.c_types import function_declaration
 from catalogue.families import SERVICE
-from catalogue.functions import RECORDS, VML_ERROR_CALLBACK
+from catalogue.functions import RECORDS, VML_ERROR_CALLBACK, vm_only_functions
 from catalogue.mode_values import ACCURACIES, MODE_VALUES, STATUS_CODES
 from catalogue.type_table import TypeTable
 
@@ -53,6 +53,9 @@ def _declarations_header(functions, includes=()) -> str:
 SERVICES_HEADER = "runtime/runtime_services.hpp"
 GATHER_SCATTER_HEADER = "runtime/runtime_gather_scatter.hpp"
 MATH_HEADER = "runtime/runtime_math.hpp"
+# The math functions only vm calls, outside lib's tables: vm's loops include them beside
+# the math header; lib's sources never do, so that they stay as they are.
+VM_ONLY_MATH_HEADER = "runtime/runtime_vm_only_math.hpp"
 
 
 def _group(function) -> str:
@@ -67,13 +70,15 @@ def runtime_headers(table: TypeTable) -> dict[str, str]:
         groups[_group(function)].append(function)
     headers = {name: _declarations_header(functions) for name, functions in groups.items()}
     headers["runtime/runtime_functions.hpp"] = _declarations_header((), tuple(groups))
+    headers[VM_ONLY_MATH_HEADER] = _declarations_header(vm_only_functions())
     return headers
 
 
 def link_stub(table: TypeTable) -> str:
     lines = [HEADER.replace("//", "/*", 1).rstrip() + " */",
              "/* Stands in for the runtime library at link time only; never installed. */\n"]
-    symbols = [f.runtime_symbol for f in table.functions] + list(SUPPORT_SYMBOLS)
+    symbols = [f.runtime_symbol for f in [*table.functions, *vm_only_functions()]]
+    symbols += list(SUPPORT_SYMBOLS)
     lines += [f"void {symbol}(void) {{}}" for symbol in symbols]
     return "\n".join(lines) + "\n"
 

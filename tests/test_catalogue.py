@@ -75,5 +75,6 @@ def test_runtime_symbols_follow_the_platform_convention():
 
 def test_every_base_name_has_its_one_line_description():
     descriptions = {operation.name: operation.description for operation in OPERATIONS}
-    assert set(descriptions) == {f.base for f in OFFERED if f.base is not None}
+    assert {name for name, o in zip(descriptions, OPERATIONS) if o.in_lib} == \
+        {f.base for f in OFFERED if f.base is not None}
     assert all("\n" not in text for text in descriptions.values())

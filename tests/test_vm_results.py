@@ -1,10 +1,13 @@
 """Every vm ufunc and loop gives exactly what the same runtime function gives through
-lib, on the same inputs, in every accuracy; and so do other layouts of the same values."""
+lib (or, where lib does not offer it, through an ABI-mode binding), on the same inputs,
+in every accuracy; and so do other layouts of the same values."""
 
 import numpy as np
 import pytest
 from vantrel.mkl import _dispatch, vm
 from vantrel.mkl._catalogue.vm_interface import vm_functions
+
+from runtime_abi import for_operation
 
 ACCURACIES = {"thread": None, "la": vm.LA, "ha": vm.HA, "ep": vm.EP}
 N = 9
@@ -62,8 +65,8 @@ def test_every_loop_matches_lib_bit_for_bit(ffi, lib, function, loop, accuracy):
     with np.errstate(all="ignore"):
         result = ufunc_of(function.name, accuracy)(*arrays, *scalars)
     results = result if function.outputs == 2 else (result,)
-    expected = by_lib(ffi, lib, function, loop, arrays, scalars,
-                      ACCURACIES[accuracy] or vm.HA)  # the thread's mode is HA
+    expected = by_lib(*for_operation(function.operation, ffi, lib), function, loop, arrays,
+                      scalars, ACCURACIES[accuracy] or vm.HA)  # the thread's mode is HA
     order = function.operation.output_order  # NumPy's order of the runtime's results
     if order is not None:
         expected = [expected[k] for k in order]

@@ -16,9 +16,10 @@ from conftest import BY_NAME
 
 X = np.linspace(0.25, 1.75, 12)
 OPERATIONS = [f for f in vm_functions() if not f.is_pack]
-# Each real scalar a ufunc takes, in each real loop.
+# Each real scalar a ufunc of lib's functions takes, in each real loop.
 REAL_SCALARS = [pytest.param(f, loop, p.name, id=f"{f.name}-{loop.letter}-{p.name}")
-                for f in OPERATIONS for loop in f.loops if loop.letter in ("s", "d")
+                for f in OPERATIONS if f.operation.in_lib
+                for loop in f.loops if loop.letter in ("s", "d")
                 for p in f.positional if p.role is SCALAR]
 
 
