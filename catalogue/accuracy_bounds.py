@@ -24,7 +24,10 @@ SIGNIFICAND_BITS = {"s": 24, "d": 53, "c": 24, "z": 53}
 
 # Results that are exact in every mode: no accuracy changes them.
 EXACT = frozenset({"Ceil", "Conj", "Floor", "Frac", "Modf", "NearbyInt", "Rint", "Round",
-                   "Trunc"})
+                   "Trunc",
+                   # and of the operations vm alone offers
+                   "CopySign", "Fmax", "Fmin", "Fmod", "Logb", "MaxMag", "MinMag",
+                   "NextAfter", "Remainder"})
 # Real absolute values are exact too; the complex modulus is rounded.
 EXACT_IN = {"Abs": ("s", "d")}
 # Implemented in EP accuracy only: every mode gives EP's results.
@@ -35,6 +38,14 @@ CAVEATS = {
                   "|b * ln a|, about one ulp per unit",
     ("Powx", "z"): "computed as exp(b * ln a) in double precision: the error grows with "
                    "|b * ln a|, about one ulp per unit",
+    **{(name, "d"): "beyond |a| of about 35 the error grows to some thousands of ulp, in "
+                    "every mode"
+       for name in ("J0", "J1", "Jn", "Y0", "Y1", "Yn")},
+    ("Yn", "s"): "near the zeros of the function the error grows to some hundreds of ulp "
+                 "of the result (about one ulp of the function's scale)",
+    ("Jn", "s"): "of orders above |a| the results lose most of their digits, in every mode "
+                 "(jn(7, 12) in float32 gives 4.0e-4 for 2.67e-3): compute such orders in "
+                 "float64",
 }
 
 
