@@ -41,3 +41,37 @@ def test_the_libraries_the_runtime_opened_are_the_ones_checked():
     from code_path import kernel_libraries
     assert set(kernel_libraries()) <= set(_runtime.kernel_libraries_needed())
     assert _runtime.CORE in {path.name for path in _runtime.mapped_libraries()}
+
+
+# A runtime that lacks one of vm's functions outside lib: ctypes' lookup of it fails,
+# as on a runtime built without it.
+WITHOUT_JN = """
+import ctypes
+found = ctypes.CDLL.__getattr__
+def lookup(library, name):
+    if name == "vmdJn":
+        raise AttributeError(name)
+    return found(library, name)
+ctypes.CDLL.__getattr__ = lookup
+from vantrel.mkl.tessivec import lib
+print(lib.vmlGetMode() >= 0)
+try:
+    from vantrel.mkl import vm
+except ImportError as error:
+    print(type(error).__name__, error)
+"""
+
+
+def test_a_runtime_without_a_function_of_vm_fails_vms_import_and_not_libs():
+    import subprocess
+    run = subprocess.run([sys.executable, "-c", WITHOUT_JN], capture_output=True, text=True,
+                         check=True)
+    loaded, refused = run.stdout.strip().splitlines()
+    assert loaded == "True"
+    assert refused.startswith("RuntimeNotLoadable") and "lacks 1 of the functions" in refused
+    assert "(vmdJn)" in refused and "--force-reinstall 'mkl" in refused
+
+
+def test_the_runtime_exports_every_function_vm_calls_outside_lib():
+    import ctypes
+    assert _runtime.missing_vm_functions(ctypes.CDLL(_runtime.RUNTIME)) == []

@@ -279,6 +279,29 @@ def _check(runtime: ctypes.CDLL, directory: Path | None) -> None:
             f"{pip_command(requirement('mkl'))}")
 
 
+def missing_vm_functions(runtime: ctypes.CDLL) -> list[str]:
+    """The runtime functions that vm calls and lib does not offer which this runtime
+    lacks. A runtime of the oldest version admitted has them all; a build of the runtime
+    without them would fail vm's extension at load time with the linker's bare
+    'undefined symbol', and lib, which calls none of them, loads all the same."""
+    try:
+        from ._catalogue.functions import vm_only_functions
+    except ImportError:  # the catalogue needs cffi, without which the extensions say so
+        return []
+    return [f.runtime_symbol for f in vm_only_functions()
+            if not hasattr(runtime, f.runtime_symbol)]
+
+
+def vm_functions_error(missing: list[str]) -> RuntimeNotLoadable:
+    location = loaded_directory()
+    where = f" at {location / RUNTIME}" if location else ""
+    return RuntimeNotLoadable(
+        f"Intel's runtime {RUNTIME}{where} lacks {len(missing)} of the functions "
+        f"vantrel.mkl.vm calls ({', '.join(missing[:6])}{', ...' if len(missing) > 6 else ''}); "
+        f"vantrel.mkl.tessivec does not need them. Install a complete runtime with: "
+        f"{pip_command(requirement('mkl'), '--force-reinstall')}")
+
+
 def interface_flavour() -> str:
     """INTEL or GNU: the calling convention MKL_INTERFACE_LAYER picks (LP64,GNU)."""
     words = os.environ.get("MKL_INTERFACE_LAYER", "").upper().replace(",", " ").split()
