@@ -20,9 +20,15 @@ from dataclasses import dataclass
 from pathlib import Path
 
 from vantrel.mkl._catalogue.c_types import Pointer, Record, function_declaration
-from vantrel.mkl._catalogue.functions import RECORDS, VML_ERROR_CALLBACK, offered_functions
+from vantrel.mkl._catalogue.functions import (
+    RECORDS,
+    VML_ERROR_CALLBACK,
+    offered_functions,
+    vm_only_functions,
+)
 
-FUNCTIONS = offered_functions()
+# lib's functions, then those only vm calls, which stand in for the runtime's as well.
+FUNCTIONS = offered_functions() + vm_only_functions()
 SYMBOLS = [f.runtime_symbol for f in FUNCTIONS]
 
 ARRAY_ELEMENTS_RECORDED = 4  # callers pass arrays of at least this many elements

@@ -185,3 +185,88 @@ def test_jn_and_yn_take_the_order_per_element():
     for ufunc in (vm.jn, vm.yn):
         expected = [ufunc(x[i:i + 1], orders[i])[0] for i in range(x.size)]
         assert ufunc(x, orders).tolist() == expected
+
+
+# --- special values of the others -------------------------------------------------------
+
+INF, NAN = math.inf, math.nan
+# (inputs, result, conditions) as C23 and IEEE 754 define them where NumPy has no function
+# of the name, in both precisions.
+SPECIAL = {
+    "exp10": [((-INF,), 0.0, []), ((INF,), INF, []), ((0.0,), 1.0, []), ((NAN,), NAN, []),
+              ((400.0,), INF, ["overflow"])],
+    "logb": [((0.0,), -INF, ["divide"]), ((-0.0,), -INF, ["divide"]), ((-INF,), INF, []),
+             ((INF,), INF, []), ((1.0,), 0.0, []), ((-0.5,), -1.0, []), ((NAN,), NAN, [])],
+    "sinpi": [((-0.0,), -0.0, []), ((1.0,), 0.0, []), ((-1.0,), -0.0, []), ((0.5,), 1.0, []),
+              ((INF,), NAN, ["invalid"]), ((-INF,), NAN, ["invalid"])],
+    "cospi": [((-0.0,), 1.0, []), ((0.5,), 0.0, []), ((-0.5,), 0.0, []), ((1.0,), -1.0, []),
+              ((INF,), NAN, ["invalid"])],
+    "tanpi": [((-0.0,), -0.0, []), ((0.5,), INF, ["divide"]), ((-0.5,), -INF, ["divide"]),
+              ((INF,), NAN, ["invalid"])],
+    "sind": [((-0.0,), -0.0, []), ((90.0,), 1.0, []), ((-INF,), NAN, ["invalid"])],
+    "cosd": [((0.0,), 1.0, []), ((180.0,), -1.0, []), ((INF,), NAN, ["invalid"])],
+    "tand": [((-0.0,), -0.0, []), ((45.0,), 1.0, []), ((INF,), NAN, ["invalid"])],
+    "acospi": [((1.0,), 0.0, []), ((-1.0,), 1.0, []), ((2.0,), NAN, ["invalid"])],
+    "asinpi": [((-0.0,), -0.0, []), ((1.0,), 0.5, []), ((-2.0,), NAN, ["invalid"])],
+    "atanpi": [((-0.0,), -0.0, []), ((INF,), 0.5, []), ((-INF,), -0.5, [])],
+    "atan2pi": [((1.0, 0.0), 0.5, []), ((-0.0, -1.0), -1.0, []), ((INF, INF), 0.25, []),
+                ((0.0, 0.0), 0.0, []), ((NAN, 1.0), NAN, [])],
+    "j0": [((0.0,), 1.0, []), ((INF,), 0.0, []), ((-INF,), 0.0, [])],
+    "j1": [((-0.0,), -0.0, []), ((INF,), 0.0, [])],
+    "y0": [((0.0,), -INF, ["divide"]), ((-1.0,), NAN, ["invalid"]), ((INF,), 0.0, [])],
+    "y1": [((0.0,), -INF, ["divide"]), ((-1.0,), NAN, ["invalid"]), ((INF,), 0.0, [])],
+    "i0": [((-0.0,), 1.0, []), ((INF,), INF, []), ((-INF,), INF, [])],
+    "i1": [((-0.0,), -0.0, []), ((INF,), INF, []), ((-INF,), -INF, [])],
+    "erfcx": [((0.0,), 1.0, []), ((INF,), 0.0, []), ((-INF,), INF, [])],
+    "expint1": [((0.0,), INF, ["divide"]), ((-1.0,), NAN, ["invalid"]), ((INF,), 0.0, [])],
+    "fdim": [((INF, INF), 0.0, []), ((3.0, 1.0), 2.0, []), ((1.0, 3.0), 0.0, []),
+             ((NAN, 1.0), NAN, [])],
+    "maxmag": [((-3.0, 2.0), -3.0, []), ((2.0, -3.0), -3.0, []), ((NAN, 1.0), 1.0, [])],
+    "minmag": [((-3.0, 2.0), 2.0, []), ((2.0, -3.0), 2.0, []), ((NAN, 1.0), 1.0, [])],
+    "remainder": [((1.0, 0.0), NAN, ["invalid"]), ((INF, 1.0), NAN, ["invalid"]),
+                  ((1.0, INF), 1.0, []), ((-0.0, 1.0), -0.0, [])],
+    "powr": [((-1.0, 2.0), NAN, ["invalid"]), ((0.0, -1.0), INF, ["divide"]),
+             ((2.0, 0.0), 1.0, []), ((INF, 0.5), INF, [])],
+}
+# The runtime's float32 i1 gives +0 for -0 on its generic code path.
+ZERO_SIGN_OPEN = {("i1", (-0.0,))}
+SPECIAL_CASES = [pytest.param(name, case, dtype, id=f"{name}-{dtype}-{k}")
+                 for name, cases in SPECIAL.items() for k, case in enumerate(cases)
+                 for dtype in ("float32", "float64")]
+
+
+def test_every_operation_without_numpys_function_has_special_values():
+    assert set(SPECIAL) | set(NUMPY) | {"jn", "yn"} == {o.vm_name for o in VM_ONLY}
+
+
+@pytest.mark.parametrize("name, case, dtype", SPECIAL_CASES)
+def test_special_values_and_their_conditions(name, case, dtype):
+    """The values in every accuracy (EP's finite ones within its bound), and no condition
+    but the one IEEE 754 defines there. That one is the runtime's to report, and on some
+    code paths it reports none (y0 of 0 and of negative numbers, the poles of tanpi, powr
+    of 0 to a negative power, float32 sinpi of infinities): test_vm_conditions holds vm's
+    conditions to the runtime's reports."""
+    inputs, expected, expected_conditions = case
+    operands = [np.array([x], dtype) for x in inputs]
+    letter = "d" if dtype == "float64" else "s"
+    operation = BY_VM_NAME[name]
+    sign_open = (name, inputs) in ZERO_SIGN_OPEN
+    for accuracy, namespace in NAMESPACES.items():
+        with np.errstate(all="ignore"):
+            result = getattr(namespace, name)(*operands)
+        wrong = special_mismatches(result, np.array([expected], dtype), FORMATS[letter],
+                                   accuracy_bounds.bound(operation.name, letter, accuracy),
+                                   np.array([sign_open]))
+        assert wrong.size == 0, (accuracy, result)
+    assert set(conditions(lambda: getattr(vm, name)(*operands))) <= set(expected_conditions)
+
+
+@pytest.mark.parametrize("dtype", ["float32", "float64"])
+def test_bessel_functions_of_a_given_order_at_their_special_values(dtype):
+    x = np.array([0.0, INF, NAN], dtype)
+    with np.errstate(all="ignore"):
+        assert vm.jn(x, 0.0).tolist()[:2] == [1.0, 0.0] and np.isnan(vm.jn(x, 3.0)[2])
+        assert vm.jn(x, 3.0).tolist()[:2] == [0.0, 0.0]
+        assert vm.yn(x, 2.0)[0] == -INF and vm.yn(x, 2.0)[1] == 0.0
+    assert set(conditions(lambda: vm.yn(np.array([0.0], dtype), 2.0))) <= {"divide"}
+    assert set(conditions(lambda: vm.yn(np.array([-1.0], dtype), 2.0))) <= {"invalid"}

@@ -22,6 +22,8 @@ REPOSITORY = Path(__file__).resolve().parents[2]
 BENCH_RESULTS = REPOSITORY / "bench" / "results" / "results.json"
 # Inputs of the special-values table of a real one-input operation.
 SPECIAL_INPUTS = (-math.inf, -1.0, -0.5, -0.0, 0.0, 0.5, 1.0, math.inf, math.nan)
+# Of a ufunc of two inputs, each pair of these.
+SPECIAL_PAIRS = (-math.inf, -1.5, -0.0, 0.0, 1.0, math.inf, math.nan)
 NUMPY_KEYWORDS = "out=None, *, where=True, casting='same_kind', order='K', dtype=None, subok=True"
 # The first line of each written page.
 NOTE = ".. This page is written by docs/_ext/vm_reference.py from the catalogue."
@@ -214,9 +216,10 @@ def conditions_section(catalogue: Catalogue, function) -> list[str]:
                   "ones the runtime reports for each element, reported through "
                   "``numpy.errstate`` (:doc:`/guide/numpy`).", ""]
     elif source == "evaluated":
-        lines += ["The runtime checks none of this operation's conditions: for each result "
-                  "that is not a normal number vm evaluates NumPy's formula of the "
-                  "operation and reports the flags it raises, through ``numpy.errstate`` "
+        lines += ["The runtime checks none of this operation's conditions, or only some: "
+                  "for each result that is not a normal number vm evaluates the "
+                  "operation's formula (NumPy's, or C's function of the name where NumPy "
+                  "has none) and reports the flags it raises, through ``numpy.errstate`` "
                   "(:doc:`/guide/numpy`).", ""]
     target = catalogue.obj(function)
     identity = getattr(target, "identity", None)
@@ -255,31 +258,37 @@ def special_values_section(catalogue: Catalogue, function, partners) -> list[str
         return lines + list_table(["input", "result"], rows)
     target = catalogue.obj(function)
     real = [loop for loop in function.loops if loop.input_dtype == "float64"]
-    if function.is_pack or getattr(target, "nin", 0) != 1 or not real:
+    inputs = getattr(target, "nin", 0)
+    if function.is_pack or inputs not in (1, 2) or not real or \
+            (inputs == 2 and len(function.positional) != 2):
         return []
-    x = np.array(SPECIAL_INPUTS)
+    if inputs == 1:
+        operands = [np.array(SPECIAL_INPUTS)]
+    else:
+        operands = [np.array(column) for column in
+                    zip(*[(a, b) for a in SPECIAL_PAIRS for b in SPECIAL_PAIRS])]
     with np.errstate(all="ignore"):
-        results = target(x)
+        results = target(*operands)
     results = results if isinstance(results, tuple) else (results,)
     partner = next(((name, obj) for name, obj, _ in partners if callable(obj)), None)
     theirs = None
     if partner is not None:
         try:
             with np.errstate(all="ignore"):
-                theirs = partner[1](x)
+                theirs = partner[1](*operands)
             theirs = theirs if isinstance(theirs, tuple) else (theirs,)
             if len(theirs) != len(results):
                 theirs = None
         except Exception:  # a counterpart that takes no such array: no column
             theirs = None
-    header = ["a"] + [f"vm.{function.name}" + (f" [{i}]" if len(results) > 1 else "")
+    header = [p.name for p in function.positional] + [f"vm.{function.name}" + (f" [{i}]" if len(results) > 1 else "")
                       for i in range(len(results))]
     if theirs is not None:
         header += [f"{partner[0]}" + (f" [{i}]" if len(theirs) > 1 else "")
                    for i in range(len(theirs))]
     rows = []
-    for i, value in enumerate(x):
-        row = [literal(fmt(value))] + [literal(fmt(r[i])) for r in results]
+    for i in range(operands[0].size):
+        row = [literal(fmt(o[i])) for o in operands] + [literal(fmt(r[i])) for r in results]
         if theirs is not None:
             row += [literal(fmt(t[i])) for t in theirs]
         rows.append(row)
