@@ -31,8 +31,9 @@ GENERIC_KERNELS = (_runtime.GENERIC_KERNELS, _runtime.COMPATIBLE_KERNELS)
 GENERIC_WARNING = """\
 WARNING   the runtime runs its generic kernels ({kernel}) on this CPU.
           {reason} What it costs here:
-          - the accuracy modes (LA, HA, EP) have no effect: every mode gives the
-            same results;
+          - the accuracy modes (LA, HA, EP) have no effect on most functions: they
+            give the same results in every mode (sinpi, cdfnorm, erfinv and a few
+            others do not);
           - complex arithmetic (multiply, divide, abs) and some real functions (div,
             floor, rint) run many times slower than NumPy's own loops."""
 
