@@ -58,7 +58,8 @@ class Parameter:
 
 @dataclass(frozen=True)
 class Offered:
-    """One offered function in one spelling."""
+    """One offered function in one spelling (or, from vm_only_functions, a runtime
+    function that only vm calls)."""
 
     name: str  # the name lib offers it under
     mixed_name: str  # its by-value spelling

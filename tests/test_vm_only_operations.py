@@ -14,7 +14,7 @@ from vantrel.mkl._catalogue.functions import offered_functions, vm_only_function
 
 from accuracy import FORMATS, special_mismatches
 from test_vm_conditions import conditions
-from vm_only_references import LETTERS, REFERENCES, SAMPLES, VM_ONLY, batches, worst_error
+from vm_only_references import LETTERS, REFERENCES, SAMPLES, VM_ONLY, worst_error
 
 NAMESPACES = {"HA": vm.ha, "LA": vm.la, "EP": vm.ep}
 CASES = [pytest.param(o, letter, accuracy, id=f"{o.vm_name}-{letter}-{accuracy}")
@@ -47,6 +47,15 @@ def test_lib_offers_none_of_their_functions():
     assert len(offered_functions()) == 1044
     assert not offered & {f.name for f in vm_only_functions()}
     assert {f.base for f in vm_only_functions()} == {o.name for o in VM_ONLY}
+
+
+@pytest.mark.parametrize("operation", VM_ONLY, ids=lambda o: o.name)
+def test_the_runtime_has_each_in_the_real_precisions_alone(operation):
+    import ctypes
+    runtime = ctypes.CDLL("libmkl_rt.so.3")  # the library the package loaded
+    exported = {form + letter for form in ("v", "vm") for letter in "sdcz"
+                if hasattr(runtime, form + letter + operation.name)}
+    assert exported == {"vs", "vd", "vms", "vmd"}
 
 
 @pytest.mark.parametrize("operation, letter, accuracy", CASES)

@@ -281,8 +281,9 @@ def special_values_section(catalogue: Catalogue, function, partners) -> list[str
                 theirs = None
         except Exception:  # a counterpart that takes no such array: no column
             theirs = None
-    header = [p.name for p in function.positional] + [f"vm.{function.name}" + (f" [{i}]" if len(results) > 1 else "")
-                      for i in range(len(results))]
+    header = [p.name for p in function.positional]
+    header += [f"vm.{function.name}" + (f" [{i}]" if len(results) > 1 else "")
+               for i in range(len(results))]
     if theirs is not None:
         header += [f"{partner[0]}" + (f" [{i}]" if len(theirs) > 1 else "")
                    for i in range(len(theirs))]
