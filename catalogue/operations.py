@@ -191,7 +191,11 @@ VM_ONLY = (
              conditions=EVALUATED, numpy_difference=_ZERO_TIE.format("fmin")),
     _vm_only("Fmod", "Remainder of a / b with the sign of a, as C's fmod (truncated quotient).",
              TWO_INPUT, conditions=EVALUATED),
-    _vm_only("I0", "Modified Bessel function of the first kind of order 0.", ONE_INPUT),
+    _vm_only("I0", "Modified Bessel function of the first kind of order 0.", ONE_INPUT,
+             numpy_difference="np.i0, a function rather than a ufunc, gives NaN with an "
+                              "invalid warning for infinities and overflows from |a| of "
+                              "about 709.8 on, where the runtime gives +inf and the finite "
+                              "results up to 713.98"),
     _vm_only("I1", "Modified Bessel function of the first kind of order 1.", ONE_INPUT),
     _vm_only("J0", "Bessel function of the first kind of order 0.", ONE_INPUT),
     _vm_only("J1", "Bessel function of the first kind of order 1.", ONE_INPUT),

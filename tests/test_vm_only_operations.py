@@ -256,18 +256,24 @@ def test_special_values_and_their_conditions(name, case, dtype):
     of 0 to a negative power, float32 sinpi of infinities): test_vm_conditions holds vm's
     conditions to the runtime's reports."""
     inputs, expected, expected_conditions = case
-    operands = [np.array([x], dtype) for x in inputs]
     letter = "d" if dtype == "float64" else "s"
     operation = BY_VM_NAME[name]
     sign_open = (name, inputs) in ZERO_SIGN_OPEN
-    for accuracy, namespace in NAMESPACES.items():
-        with np.errstate(all="ignore"):
-            result = getattr(namespace, name)(*operands)
-        wrong = special_mismatches(result, np.array([expected], dtype), FORMATS[letter],
-                                   accuracy_bounds.bound(operation.name, letter, accuracy),
-                                   np.array([sign_open]))
-        assert wrong.size == 0, (accuracy, result)
-    assert set(conditions(lambda: getattr(vm, name)(*operands))) <= set(expected_conditions)
+    # alone, and among ordinary values in a call long enough for the runtime's vector
+    # kernels and its status upkeep
+    for size in (1, 40):
+        operands = [np.full(size, 0.75, dtype) for _ in inputs]
+        for operand, x in zip(operands, inputs):
+            operand[size // 2] = x
+        for accuracy, namespace in NAMESPACES.items():
+            with np.errstate(all="ignore"):
+                result = getattr(namespace, name)(*operands)[size // 2:size // 2 + 1]
+            wrong = special_mismatches(result, np.array([expected], dtype), FORMATS[letter],
+                                       accuracy_bounds.bound(operation.name, letter, accuracy),
+                                       np.array([sign_open]))
+            assert wrong.size == 0, (size, accuracy, result)
+        reported = conditions(lambda: getattr(vm, name)(*operands))
+        assert set(reported) <= set(expected_conditions), (size, reported)
 
 
 @pytest.mark.parametrize("dtype", ["float32", "float64"])
@@ -279,3 +285,18 @@ def test_bessel_functions_of_a_given_order_at_their_special_values(dtype):
         assert vm.yn(x, 2.0)[0] == -INF and vm.yn(x, 2.0)[1] == 0.0
     assert set(conditions(lambda: vm.yn(np.array([0.0], dtype), 2.0))) <= {"divide"}
     assert set(conditions(lambda: vm.yn(np.array([-1.0], dtype), 2.0))) <= {"invalid"}
+
+
+@pytest.mark.parametrize("dtype", ["float32", "float64"])
+def test_i0_gives_np_i0s_answers_where_numpy_computes_it(dtype):
+    """np.i0 is a function, not a ufunc: where it overflows early or gives NaN for the
+    infinities the runtime's results are the exact ones (the record's numpy_difference)."""
+    x = np.array([0.0, -0.0, np.nan, 1e-30, 0.5, -2.5, 30.0, -80.0], dtype)
+    letter = "d" if dtype == "float64" else "s"
+    # NumPy's own error: its Chebyshev series is good to a few ulp
+    wrong = special_mismatches(vm.i0(x), np.i0(x).astype(dtype), FORMATS[letter],
+                               accuracy_bounds.bound("I0", letter, "HA") + 4)
+    assert wrong.size == 0
+    with np.errstate(all="ignore"):
+        assert vm.i0(np.array([np.inf, -np.inf, 713.98])).tolist()[:2] == [np.inf, np.inf]
+        assert np.isfinite(vm.i0(np.array([713.98])))[0]
