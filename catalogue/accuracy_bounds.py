@@ -43,9 +43,9 @@ CAVEATS = {
        for name in ("J0", "J1", "Jn", "Y0", "Y1", "Yn")},
     ("Yn", "s"): "near the zeros of the function the error grows to some hundreds of ulp "
                  "of the result (about one ulp of the function's scale)",
-    ("Jn", "s"): "of orders above |a| the results lose most of their digits, in every mode "
-                 "(jn(7, 12) in float32 gives 4.0e-4 for 2.67e-3): compute such orders in "
-                 "float64",
+    ("Jn", "s"): "of orders b above |a| the results lose most of their digits, in every "
+                 "mode (of order 12 at 7 it gives 4.0e-4 for 2.67e-3): compute such orders "
+                 "in float64",
 }
 
 
