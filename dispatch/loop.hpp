@@ -138,6 +138,9 @@ struct LoopOf {
 
     using Element = ElementOf<operand<0>>;
 
+    // Whether the loop's calls pay for sharing, learnt from its own calls.
+    static inline ThreadChoice thread_choice{};
+
     // NumPy's C code calls it, which no exception can pass: nothing in it throws, and
     // noexcept makes any that did end here.
     static void inner_loop(char** args, const npy_intp* dimensions, const npy_intp* steps,
@@ -157,7 +160,7 @@ struct LoopOf {
                 return;
             }
         }
-        run(shape, &call, args, dimensions[0], steps, setting);
+        run(shape, &call, args, dimensions[0], steps, setting, thread_choice);
     }
 };
 
