@@ -113,7 +113,8 @@ OPERATIONS = (
     Operation("Acos", "Inverse cosine of a.", real=ONE_INPUT, complex=ONE_INPUT,
               counterpart="arccos"),
     Operation("Acosh", "Inverse hyperbolic cosine of a.", real=ONE_INPUT, complex=ONE_INPUT,
-              counterpart="arccosh"),
+              counterpart=Counterpart("arccosh", "acosh(±0 + NaNj) is NaN + NaNj, where "
+                                      "numpy.arccosh gives C99's NaN + πj/2")),
     Operation("Add", "Sum a + b.", real=TWO_INPUT, complex=TWO_INPUT, identity=0,
               conditions=EVALUATED, reduction=PAIRWISE_SUM, counterpart="add"),
     Operation("Arg", "Argument (phase angle) of complex a, a real result.",
@@ -220,9 +221,14 @@ OPERATIONS = (
               counterpart="sqrt"),
     Operation("Sub", "Difference a - b.", real=TWO_INPUT, complex=TWO_INPUT, conditions=EVALUATED,
               counterpart="subtract"),
-    Operation("Tan", "Tangent of a.", real=ONE_INPUT, complex=ONE_INPUT, counterpart="tan"),
+    Operation("Tan", "Tangent of a.", real=ONE_INPUT, complex=ONE_INPUT,
+              counterpart=Counterpart("tan", "tan(±inf ± 0j) and tan(NaN ± 0j) are NaN + NaNj "
+                                      "(C99's first edition), where numpy.tan keeps the "
+                                      "zero: NaN ± 0j")),
     Operation("Tanh", "Hyperbolic tangent of a.", real=ONE_INPUT, complex=ONE_INPUT,
-              counterpart="tanh"),
+              counterpart=Counterpart("tanh", "tanh(±0 ± inf j) and tanh(±0 + NaNj) are NaN "
+                                      "+ NaNj (C99's first edition), where numpy.tanh keeps "
+                                      "the zero: ±0 + NaNj")),
     Operation("TGamma", "Gamma function of a.", real=ONE_INPUT,
               counterpart="scipy.special.gamma"),
     Operation("Trunc", "a rounded towards zero.", real=ONE_INPUT, counterpart="trunc"),

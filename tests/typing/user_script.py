@@ -52,8 +52,8 @@ def in_a_mode(x: Floats) -> Floats:
 
 if TYPE_CHECKING:
     x = np.linspace(0.0, 1.0, 5)
-    reveal_type(vm.exp(x))
-    reveal_type(vm.arctan2(x, x))
-    reveal_type(vm.modf(x))
-    reveal_type(vm.la.log)
-    reveal_type(vm.linearfrac(x, x, 1.0, 0.0, 1.0, 0.0))
+    reveal_type(vm.exp(x))  # noqa: F821 (mypy's own)
+    reveal_type(vm.arctan2(x, x))  # noqa: F821 (mypy's own)
+    reveal_type(vm.modf(x))  # noqa: F821 (mypy's own)
+    reveal_type(vm.la.log)  # noqa: F821 (mypy's own)
+    reveal_type(vm.linearfrac(x, x, 1.0, 0.0, 1.0, 0.0))  # noqa: F821 (mypy's own)
