@@ -201,9 +201,8 @@ OPERATIONS = (
     Operation("Pow2o3", "a**(2/3).", real=ONE_INPUT),
     Operation("Pow3o2", "a**(3/2).", real=ONE_INPUT),
     Operation("Powx", "Power a**b with one scalar exponent b.", real=POWX, complex=POWX,
-              counterpart=Counterpart(None, "numpy.power computes it, but vm takes a**0.5 as "
-                                      "sqrt(a): -0 and -inf give -0 and NaN, not +0 and "
-                                      "+inf")),
+              counterpart=Counterpart(None, "numpy.power with a scalar b computes it; "
+                                      "NumPy's name is vm.pow's")),
     Operation("Rint", "a rounded to an integer in the current rounding mode.", real=ONE_INPUT,
               counterpart="rint"),
     Operation("Round", "a rounded to the nearest integer, halfway cases away from zero.",
