@@ -18,7 +18,10 @@ def normal_cdf(d: Floats) -> Floats:
 
 
 def log_of_exp(x: Floats) -> Floats:
-    return vm.log(vm.exp(x))  # NumPy's name and vm's own
+    # One step at a time: a ufunc of an NDArray[Any] is Any to NumPy 2.0's stubs, for
+    # its own ufuncs as for vm's.
+    y: Floats = vm.exp(x)
+    return vm.log(y)  # NumPy's name, vm.ln's ufunc
 
 
 def both(x: Floats) -> tuple[NDArray[Any], NDArray[Any]]:
@@ -51,7 +54,7 @@ def in_a_mode(x: Floats) -> Floats:
 
 
 if TYPE_CHECKING:
-    x = np.linspace(0.0, 1.0, 5)
+    x: Floats = np.linspace(0.0, 1.0, 5)
     reveal_type(vm.exp(x))  # noqa: F821 (mypy's own)
     reveal_type(vm.arctan2(x, x))  # noqa: F821 (mypy's own)
     reveal_type(vm.modf(x))  # noqa: F821 (mypy's own)
