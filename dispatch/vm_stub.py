@@ -1,6 +1,7 @@
 """Emits the type stub of vantrel.mkl.vm: the named mode values, the mode services, one
 ufunc per elementwise operation and alias (also in each accuracy namespace) and the
-gather and scatter functions with the parameters the vm interface derives for them.
+gather and scatter functions with the parameters the vm interface derives for them,
+which return the result array they are given as its own type.
 
 Each ufunc is typed as NumPy types its own (numpy/__init__.pyi), by its numbers of
 inputs and outputs, with the ufunc's name, its number of loops and its identity as
@@ -19,7 +20,7 @@ STUB_HEADER = '''\
 """Types of vantrel.mkl.vm."""
 
 from contextlib import AbstractContextManager
-from typing import Any, Generic, Literal as L, Optional, TypeVar, overload, type_check_only
+from typing import Any, Generic, Literal as L, TypeVar, overload, type_check_only
 
 from numpy import ufunc
 from numpy._typing import _ArrayLikeBool_co, _ScalarLike_co
@@ -29,6 +30,7 @@ from numpy.typing import ArrayLike, DTypeLike, NDArray
 _NameType = TypeVar("_NameType", bound=str, covariant=True)
 _NTypes = TypeVar("_NTypes", bound=int, covariant=True)
 _IDType = TypeVar("_IDType", covariant=True)
+_ArrayT = TypeVar("_ArrayT", bound=NDArray[Any])
 
 def get_mode() -> int: ...
 def set_mode(value: int, /) -> int: ...
@@ -99,11 +101,29 @@ def _ufunc_lines(operations, accuracy: str | None, indent: str = "") -> list[str
             for function in operations for name in (function.name, *function.aliases)]
 
 
-def _annotation(parameter, keyword: bool) -> str:
+def _annotation(parameter, keyword: bool, given: bool = False) -> str:
     role = parameter.role
     if role.written:  # the result array: given by the caller, or made unless given
-        return "Optional[NDArray[Any]]" if keyword else "NDArray[Any]"
+        return "_ArrayT" if given or not keyword else "None"
     return "ArrayLike" if role.array else "int"
+
+
+def _pack_lines(function) -> list[str]:
+    """A gather or scatter function returns the result array it is given (scatter's
+    out, gather's out=), as its type, or else the array it makes."""
+    def declaration(given: bool) -> str:
+        params = [f"{p.name}: {_annotation(p, False)}" for p in function.positional] + ["/"]
+        if function.keywords:
+            params += ["*"] + [f"{p.name}: {_annotation(p, True, given)}"
+                               + ("" if given and p.role.written else " = None")
+                               for p in function.keywords]
+        returned = "_ArrayT" if given or any(p.role.written for p in function.positional) \
+            else "NDArray[Any]"
+        return f"def {function.name}({', '.join(params)}) -> {returned}: ..."
+
+    if not any(p.role.written for p in function.keywords):
+        return [declaration(False)]
+    return ["@overload", declaration(False), "@overload", declaration(True)]
 
 
 def vm_stub() -> str:
@@ -127,13 +147,8 @@ def vm_stub() -> str:
     lines += _ufunc_lines(operations, None)
     lines.append("")
     for function in vm_functions():
-        if not function.is_pack:
-            continue
-        params = [f"{p.name}: {_annotation(p, False)}" for p in function.positional] + ["/"]
-        if function.keywords:
-            params += ["*"] + [f"{p.name}: {_annotation(p, True)} = None"
-                               for p in function.keywords]
-        lines.append(f"def {function.name}({', '.join(params)}) -> NDArray[Any]: ...")
+        if function.is_pack:
+            lines += _pack_lines(function)
     return "\n".join(lines) + "\n"
 
 

@@ -33,7 +33,9 @@ def count(x: NDArray[np.float64]) -> int:
 ARRAY = r"numpy\.ndarray\[.*\]"
 REVEALED = [ARRAY, ARRAY, rf"tuple\[{ARRAY}, {ARRAY}\]",
             r"numpy\._typing\._ufunc\._UFunc_Nin1_Nout1\[Literal\['la\.ln'\], Literal\[4\], "
-            r"None\]", ARRAY]
+            r"None\]", ARRAY,
+            # the array given, as its own type: float64 (to NumPy 2.0, floating[_64Bit])
+            r"numpy\.ndarray\[.*numpy\.dtype\[numpy\.(float64|floating\[.*64Bit\])\]\]"]
 
 
 def mypy(tmp_path: Path, python: str = sys.executable) -> subprocess.CompletedProcess:
@@ -82,6 +84,7 @@ def test_the_user_script_runs():
     assert np.allclose(script.with_out(x), np.log(x))
     assert np.allclose(script.linear_fraction(x, x), (2 * x + 1) / (x + 0.5))
     assert np.array_equal(script.gathered(x), x[[1, 0]])
+    assert np.array_equal(script.scattered(x)[::2], x)
     assert np.allclose(script.in_a_mode(x), np.exp(x))
 
 

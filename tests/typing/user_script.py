@@ -47,6 +47,12 @@ def gathered(x: Floats) -> NDArray[Any]:
     return vm.packv(x, [1, 0])
 
 
+def scattered(x: Floats) -> Floats:
+    # A result array given is returned as its own type.
+    into: Floats = np.zeros(2 * len(x))
+    return vm.unpacki(vm.packi(x, 1, len(x), out=np.empty_like(x)), 2, into)
+
+
 def in_a_mode(x: Floats) -> Floats:
     with vm.mode(vm.EP) as previous:
         assert isinstance(previous, int)
@@ -60,3 +66,4 @@ if TYPE_CHECKING:
     reveal_type(vm.modf(x))  # noqa: F821 (mypy's own)
     reveal_type(vm.la.log)  # noqa: F821 (mypy's own)
     reveal_type(vm.linearfrac(x, x, 1.0, 0.0, 1.0, 0.0))  # noqa: F821 (mypy's own)
+    reveal_type(vm.packv(x, [0], out=x))  # noqa: F821 (mypy's own)
