@@ -38,6 +38,11 @@ REVEALED = [ARRAY, ARRAY, rf"tuple\[{ARRAY}, {ARRAY}\]",
             r"numpy\.ndarray\[.*numpy\.dtype\[numpy\.(float64|floating\[.*64Bit\])\]\]"]
 
 
+# mypy and the build load none of the package's native code: they run without the
+# sanitizer the suite may have preloaded.
+PLAIN = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
+
+
 def mypy(tmp_path: Path, python: str = sys.executable) -> subprocess.CompletedProcess:
     """mypy --strict on the user's script and on a function that returns a vm result as
     an int, for the environment of `python`, with a cache of its own and no
@@ -49,7 +54,7 @@ def mypy(tmp_path: Path, python: str = sys.executable) -> subprocess.CompletedPr
         [sys.executable, "-m", "mypy", "--strict", "--config-file=", "--no-color-output",
          "--cache-dir", str(tmp_path / "mypy_cache"), "--python-executable", python,
          str(SCRIPT), str(wrong)],
-        capture_output=True, text=True, cwd=tmp_path, timeout=300)
+        capture_output=True, text=True, cwd=tmp_path, timeout=300, env=PLAIN)
 
 
 def assert_results_are_typed(run: subprocess.CompletedProcess) -> None:
@@ -114,17 +119,17 @@ def test_an_editable_install_keeps_the_stubs_for_mypy(tmp_path):
         "__pycache__", ".pytest_cache", ".hypothesis", "*.pyi", "*.so"))
     environment = tmp_path / "environment"
     subprocess.run([sys.executable, "-m", "venv", "--without-pip", str(environment)],
-                   check=True)
+                   check=True, env=PLAIN)
     python = environment / "bin" / "python"
     site = subprocess.run([str(python), "-c", "import sysconfig; "
                            "print(sysconfig.get_paths()['purelib'])"],
-                          capture_output=True, text=True, check=True).stdout.strip()
+                          capture_output=True, text=True, check=True, env=PLAIN).stdout.strip()
     (Path(site) / "linked.pth").write_text(f"{linked_site_packages(tmp_path / 'linked')}\n")
     install = subprocess.run(
         [sys.executable, "-m", "pip", "--python", str(python), "install", "--no-deps",
          "--no-build-isolation", "-q", "-e", str(source),
          f"-Cbuild-dir={tmp_path / 'build'}"],
         capture_output=True, text=True, timeout=600,
-        env={**os.environ, "PIP_DISABLE_PIP_VERSION_CHECK": "1"})
+        env={**PLAIN, "PIP_DISABLE_PIP_VERSION_CHECK": "1"})
     assert install.returncode == 0, install.stdout + install.stderr
     assert_results_are_typed(mypy(tmp_path, str(python)))
