@@ -36,30 +36,6 @@ from .numpy_rules import EVALUATED, PAIRWISE_SUM, PRODUCT, RUNTIME, ConditionSou
 
 
 @dataclass(frozen=True)
-class Counterpart:
-    """The function of NumPy or SciPy that computes what an operation computes.
-
-    ``name`` is NumPy's name of it (``"log"``, for ``numpy.log``), or the dotted name of
-    another library's (``"scipy.special.ndtr"``); None where no function has the
-    operation's meaning. ``difference`` says in one line where that function, or a
-    NumPy function of a name like the operation's, answers otherwise.
-    """
-
-    name: str | None
-    difference: str | None = None
-
-    @property
-    def numpy_name(self) -> str | None:
-        """NumPy's name, which vm also binds to the operation's ufunc."""
-        return self.name if self.name is not None and "." not in self.name else None
-
-    @property
-    def other_name(self) -> str | None:
-        """The dotted name of another library's function (SciPy's)."""
-        return self.name if self.name is not None and "." in self.name else None
-
-
-@dataclass(frozen=True)
 class Operation:
     name: str  # the base name
     description: str  # one line
@@ -73,27 +49,26 @@ class Operation:
     # vm's results, each as its position among the runtime's written parameters, where
     # NumPy orders them otherwise (np.modf gives the fraction first)
     output_order: tuple[int, ...] | None = None
-    # NumPy's (or SciPy's) function of the same meaning: its name ("log"), or a
-    # Counterpart where the two differ in some way; None where there is none
-    counterpart: Counterpart | str | None = None
+    # The function of the same meaning: NumPy's name of it ("log", which vm binds to its
+    # ufunc too), or the dotted name of SciPy's ("scipy.special.ndtr"); None where none
+    counterpart: str | None = None
+    # One line on where that function, or NumPy's function of the operation's name (or
+    # of a name like it: np.round), answers otherwise than vm's ufunc
+    numpy_difference: str | None = None
 
     def __post_init__(self):
         if self.vm_name is None:
             object.__setattr__(self, "vm_name", self.name.lower())
-        if not isinstance(self.counterpart, Counterpart):
-            object.__setattr__(self, "counterpart", Counterpart(self.counterpart))
 
     @property
     def numpy_name(self) -> str | None:
-        return self.counterpart.numpy_name
+        """NumPy's name of the counterpart, where it is NumPy's."""
+        return self.counterpart if self.counterpart and "." not in self.counterpart else None
 
     @property
     def scipy_name(self) -> str | None:
-        return self.counterpart.other_name
-
-    @property
-    def numpy_difference(self) -> str | None:
-        return self.counterpart.difference
+        """The dotted name of the counterpart, where it is another library's (SciPy's)."""
+        return self.counterpart if self.counterpart and "." in self.counterpart else None
 
     def family_in(self, precision) -> Family | None:
         return self.complex if precision.is_complex else self.real
@@ -107,21 +82,24 @@ class Operation:
 OPERATIONS = (
     Operation("Abs", "Absolute value |a|; for complex a the modulus, a real result.",
               real=ONE_INPUT, complex=COMPLEX_TO_REAL,
-              counterpart=Counterpart("absolute", "for complex a the modulus is rounded "
-                                      "within the accuracy's bound (vm.ep: about half the "
-                                      "bits), where numpy.absolute's is within an ulp")),
+              counterpart="absolute",
+              numpy_difference="for complex a the modulus is rounded "
+                               "within the accuracy's bound (vm.ep: about half the "
+                               "bits), where numpy.absolute's is within an ulp"),
     Operation("Acos", "Inverse cosine of a.", real=ONE_INPUT, complex=ONE_INPUT,
               counterpart="arccos"),
     Operation("Acosh", "Inverse hyperbolic cosine of a.", real=ONE_INPUT, complex=ONE_INPUT,
-              counterpart=Counterpart("arccosh", "acosh(±0 + NaNj) is NaN + NaNj, where "
-                                      "numpy.arccosh gives C99's NaN + πj/2")),
+              counterpart="arccosh",
+              numpy_difference="acosh(±0 + NaNj) is NaN + NaNj, where "
+                               "numpy.arccosh gives C99's NaN + πj/2"),
     Operation("Add", "Sum a + b.", real=TWO_INPUT, complex=TWO_INPUT, identity=0,
               conditions=EVALUATED, reduction=PAIRWISE_SUM, counterpart="add"),
     Operation("Arg", "Argument (phase angle) of complex a, a real result.",
               complex=COMPLEX_TO_REAL,
-              counterpart=Counterpart("angle", "numpy.angle is a function with a deg= "
-                                      "option, not a ufunc; both give real a the angle of "
-                                      "a + 0j")),
+              counterpart="angle",
+              numpy_difference="numpy.angle is a function with a deg= "
+                               "option, not a ufunc; both give real a the angle of "
+                               "a + 0j"),
     Operation("Asin", "Inverse sine of a.", real=ONE_INPUT, complex=ONE_INPUT,
               counterpart="arcsin"),
     Operation("Asinh", "Inverse hyperbolic sine of a.", real=ONE_INPUT, complex=ONE_INPUT,
@@ -142,8 +120,9 @@ OPERATIONS = (
     Operation("Ceil", "a rounded towards plus infinity.", real=ONE_INPUT, counterpart="ceil"),
     Operation("CIS", "cos(a) + i sin(a) of real a, a complex result.", complex=REAL_TO_COMPLEX),
     Operation("Conj", "Complex conjugate of a.", complex=ONE_INPUT, conditions=EVALUATED,
-              counterpart=Counterpart("conjugate", "vm's loops are complex: real a gives a "
-                                      "complex result, where numpy.conjugate gives a back")),
+              counterpart="conjugate",
+              numpy_difference="vm's loops are complex: real a gives a "
+                               "complex result, where numpy.conjugate gives a back"),
     Operation("Cos", "Cosine of a.", real=ONE_INPUT, complex=ONE_INPUT, counterpart="cos"),
     Operation("Cosh", "Hyperbolic cosine of a.", real=ONE_INPUT, complex=ONE_INPUT,
               counterpart="cosh"),
@@ -153,11 +132,12 @@ OPERATIONS = (
     Operation("Erfc", "Complementary error function 1 - erf(a).", real=ONE_INPUT,
               counterpart="scipy.special.erfc"),
     Operation("ErfcInv", "Inverse complementary error function of a.", real=ONE_INPUT,
-              counterpart=Counterpart("scipy.special.erfcinv",
-                                      "at 1 vm gives +0, scipy.special.erfcinv -0")),
+              counterpart="scipy.special.erfcinv",
+              numpy_difference="at 1 vm gives +0, scipy.special.erfcinv -0"),
     Operation("ErfInv", "Inverse error function of a.", real=ONE_INPUT,
-              counterpart=Counterpart("scipy.special.erfinv", "at -0 vm gives -0, "
-                                      "scipy.special.erfinv +0")),
+              counterpart="scipy.special.erfinv",
+              numpy_difference="at -0 vm gives -0, "
+                               "scipy.special.erfinv +0"),
     Operation("Exp", "Exponential e**a.", real=ONE_INPUT, complex=ONE_INPUT, counterpart="exp"),
     Operation("Expm1", "e**a - 1, accurate for small a.", real=ONE_INPUT, counterpart="expm1"),
     Operation("Floor", "a rounded towards minus infinity.", real=ONE_INPUT,
@@ -171,9 +151,10 @@ OPERATIONS = (
     Operation("InvSqrt", "Reciprocal square root 1 / sqrt(a).", real=ONE_INPUT),
     Operation("LGamma", "Natural logarithm of the absolute value of the gamma function of a.",
               real=ONE_INPUT,
-              counterpart=Counterpart("scipy.special.gammaln", "at -inf vm gives +inf (C99's "
-                                      "lgamma), scipy.special.gammaln -inf; at subnormal a "
-                                      "vm's is finite, SciPy's inf")),
+              counterpart="scipy.special.gammaln",
+              numpy_difference="at -inf vm gives +inf (C99's "
+                               "lgamma), scipy.special.gammaln -inf; at subnormal a "
+                               "vm's is finite, SciPy's inf"),
     Operation("LinearFrac", "Linear fraction (scalea * a + shifta) / (scaleb * b + shiftb).",
               real=LINEAR_FRAC, conditions=EVALUATED),
     Operation("Ln", "Natural logarithm of a.", real=ONE_INPUT, complex=ONE_INPUT,
@@ -190,26 +171,28 @@ OPERATIONS = (
     Operation("NearbyInt",
               "a rounded to an integer in the current rounding mode, raising no inexact flag.",
               real=ONE_INPUT,
-              counterpart=Counterpart("rint", "NumPy's name is vm.rint's; the two round alike, "
-                                      "as numpy.rint does, and NumPy reports no inexact "
-                                      "result")),
+              counterpart="rint",
+              numpy_difference="NumPy's name is vm.rint's; the two round alike, "
+                               "as numpy.rint does, and NumPy reports no inexact "
+                               "result"),
     Operation("Pow", "Power a**b.", real=TWO_INPUT, complex=TWO_INPUT,
-              counterpart=Counterpart("power", "complex powers are exp(b * ln a): 0**0 is "
-                                      "NaN (NumPy: 1), and integer powers of negative or "
-                                      "imaginary bases have a rounding error in a part "
-                                      "NumPy gives as exactly 0")),
+              counterpart="power",
+              numpy_difference="complex powers are exp(b * ln a): 0**0 is "
+                               "NaN (NumPy: 1), and integer powers of negative or "
+                               "imaginary bases have a rounding error in a part "
+                               "NumPy gives as exactly 0"),
     Operation("Pow2o3", "a**(2/3).", real=ONE_INPUT),
     Operation("Pow3o2", "a**(3/2).", real=ONE_INPUT),
     Operation("Powx", "Power a**b with one scalar exponent b.", real=POWX, complex=POWX,
-              counterpart=Counterpart(None, "numpy.power with a scalar b computes it; "
-                                      "NumPy's name is vm.pow's")),
+              numpy_difference="numpy.power with a scalar b computes it; "
+                               "NumPy's name is vm.pow's"),
     Operation("Rint", "a rounded to an integer in the current rounding mode.", real=ONE_INPUT,
               counterpart="rint"),
     Operation("Round", "a rounded to the nearest integer, halfway cases away from zero.",
               real=ONE_INPUT,
-              counterpart=Counterpart(None, "numpy.round and numpy.rint round halfway cases "
-                                      "to even; vm.round rounds them away from zero, as C's "
-                                      "round does")),
+              numpy_difference="numpy.round and numpy.rint round halfway cases "
+                               "to even; vm.round rounds them away from zero, as C's "
+                               "round does"),
     Operation("Sin", "Sine of a.", real=ONE_INPUT, complex=ONE_INPUT, counterpart="sin"),
     Operation("SinCos", "Sine and cosine of a, two results.", real=TWO_OUTPUT),
     Operation("Sinh", "Hyperbolic sine of a.", real=ONE_INPUT, complex=ONE_INPUT,
@@ -221,13 +204,15 @@ OPERATIONS = (
     Operation("Sub", "Difference a - b.", real=TWO_INPUT, complex=TWO_INPUT, conditions=EVALUATED,
               counterpart="subtract"),
     Operation("Tan", "Tangent of a.", real=ONE_INPUT, complex=ONE_INPUT,
-              counterpart=Counterpart("tan", "tan(±inf ± 0j) and tan(NaN ± 0j) are NaN + NaNj "
-                                      "(C99's first edition), where numpy.tan keeps the "
-                                      "zero: NaN ± 0j")),
+              counterpart="tan",
+              numpy_difference="tan(±inf ± 0j) and tan(NaN ± 0j) are NaN + NaNj "
+                               "(C99's first edition), where numpy.tan keeps the "
+                               "zero: NaN ± 0j"),
     Operation("Tanh", "Hyperbolic tangent of a.", real=ONE_INPUT, complex=ONE_INPUT,
-              counterpart=Counterpart("tanh", "tanh(±0 ± inf j) and tanh(±0 + NaNj) are NaN "
-                                      "+ NaNj (C99's first edition), where numpy.tanh keeps "
-                                      "the zero: ±0 + NaNj")),
+              counterpart="tanh",
+              numpy_difference="tanh(±0 ± inf j) and tanh(±0 + NaNj) are NaN "
+                               "+ NaNj (C99's first edition), where numpy.tanh keeps "
+                               "the zero: ±0 + NaNj"),
     Operation("TGamma", "Gamma function of a.", real=ONE_INPUT,
               counterpart="scipy.special.gamma"),
     Operation("Trunc", "a rounded towards zero.", real=ONE_INPUT, counterpart="trunc"),

@@ -127,18 +127,17 @@ def _operation_problems(operation: Operation) -> list[str]:
 
 
 def _counterpart_problems(operation: Operation, where: str) -> list[str]:
-    counterpart = operation.counterpart
+    counterpart, difference = operation.counterpart, operation.numpy_difference
     problems = []
-    if counterpart.name is not None and \
-            not all(part.isidentifier() for part in counterpart.name.split(".")):
-        problems.append(f"{where}: counterpart {counterpart.name!r} is neither NumPy's name of "
+    if counterpart is not None and \
+            not all(part.isidentifier() for part in counterpart.split(".")):
+        problems.append(f"{where}: counterpart {counterpart!r} is neither NumPy's name of "
                         "a function (log) nor a dotted name of another library's "
                         "(scipy.special.ndtr)")
-    if counterpart.difference is not None and \
-            (not counterpart.difference.strip() or "\n" in counterpart.difference):
-        problems.append(f"{where}: a counterpart's difference is one line")
+    if difference is not None and (not difference.strip() or "\n" in difference):
+        problems.append(f"{where}: numpy_difference= is one line")
     if operation.families and not operation.families[0].is_elementwise and \
-            counterpart.numpy_name is not None:
+            operation.numpy_name is not None:
         problems.append(f"{where}: vm binds NumPy's name to a ufunc, and a gather or scatter "
                         "function is none: name no NumPy counterpart")
     return problems
@@ -155,7 +154,7 @@ def _alias_problems() -> list[str]:
             claimed.setdefault(name, []).append(operation.name)
     return [f"operations {' and '.join(map(repr, bases))} ({OPERATIONS_FILE}) both name "
             f"NumPy's {name!r} as their counterpart, which vm can bind to one of them only: "
-            "give the other a Counterpart(None, ...) that names it in its difference"
+            "name it in the other's numpy_difference= instead"
             for name, bases in claimed.items() if len(bases) > 1]
 
 

@@ -3,7 +3,7 @@ change where, before the generator emits anything."""
 
 import pytest
 from vantrel.mkl._catalogue import families, validation
-from vantrel.mkl._catalogue.operations import OPERATIONS, Counterpart, Operation
+from vantrel.mkl._catalogue.operations import OPERATIONS, Operation
 from vantrel.mkl._catalogue.roles import INPUT, OUTPUT
 
 UNREACHED = families.Family("unreached", (("a", INPUT), ("r", OUTPUT)), None, "elementwise")
@@ -37,7 +37,7 @@ STRING_ROLES = families.Family("string_roles", (("a", "input"), ("r", OUTPUT)),
     (Operation("Cube", "Cube a**3.", real=families.ONE_INPUT, counterpart="numpy cube"),
      "is neither NumPy's name of a function"),
     (Operation("Cube", "Cube a**3.", real=families.ONE_INPUT,
-               counterpart=Counterpart(None, "Not one\nline.")), "difference is one line"),
+               numpy_difference="Not one\nline."), "numpy_difference= is one line"),
     (Operation("Gather", "Gathers.", real=families.PACK_MASK, mode_forms=False,
                counterpart="compress"), "a gather or scatter function is none"),
 ])

@@ -102,15 +102,15 @@ def test_the_table_of_numpy_names_has_each_ufunc_with_its_aliases_and_difference
     for function, row in zip(ufuncs, table[2:]):
         cells = [cell.strip() for cell in row.strip("|").split(" | ")]
         assert cells[0] == ", ".join(f"`vm.{n}`" for n in (function.name, *function.aliases))
-        counterpart = function.operation.counterpart
-        assert cells[1] == (f"`{vm_reference.dotted(counterpart.name)}`" if counterpart.name
-                            else "none")
-        assert cells[2] == vm_reference.markdown(counterpart.difference or "")
+        operation = function.operation
+        counterpart, difference = operation.counterpart, operation.numpy_difference
+        assert cells[1] == (f"`{vm_reference.dotted(counterpart)}`" if counterpart else "none")
+        assert cells[2] == vm_reference.markdown(difference or "")
         for name in function.aliases:
             assert getattr(vm, name) is getattr(vm, function.name)
             assert f"``vm.{name}``" in fragment
-        if counterpart.difference:
-            assert vm_reference.escape(counterpart.difference) in fragment
+        if difference:
+            assert vm_reference.escape(difference) in fragment
     # A name that NumPy gives another meaning is listed with its difference, never bound.
     (round_row,) = [row for row in table if row.startswith("| `vm.round` |")]
     assert "| none | numpy.round and numpy.rint round halfway cases to even" in round_row

@@ -433,11 +433,11 @@ def numpy_name_rows(functions) -> list[tuple[list[str], str | None, str | None]]
     for function in functions:
         if function.is_pack:
             continue
-        counterpart = function.operation.counterpart
-        theirs = (f"numpy.{counterpart.numpy_name}" if counterpart.numpy_name
-                  else counterpart.other_name)
+        operation = function.operation
+        theirs = (f"numpy.{operation.numpy_name}" if operation.numpy_name
+                  else operation.scipy_name)
         rows.append(([f"vm.{name}" for name in (function.name, *function.aliases)], theirs,
-                     counterpart.difference))
+                     operation.numpy_difference))
     return rows
 
 
