@@ -5,9 +5,11 @@ says in one line what it computes (vm's docstring), which family its runtime fun
 have in the real precisions (s, d) and in the complex ones (c, z), None where they do
 not exist, whether they have ``m`` forms (a mode parameter, last), what vm calls it and
 the identity of vm's ufunc, where NumPy's own ufunc of the operation has one; where vm's
-ufunc takes its conditions from and how it reduces (catalogue/numpy_rules.py); and the
+ufunc takes its conditions from and how it reduces (catalogue/numpy_rules.py); the
 order of its results where NumPy's same-named ufunc gives them in another order than the
-runtime writes them.
+runtime writes them; and its counterpart: the function of NumPy (or SciPy) that computes
+the same, whose NumPy name vm also binds to the operation's ufunc, with a line on where
+the two differ.
 """
 
 from __future__ import annotations
@@ -47,10 +49,26 @@ class Operation:
     # vm's results, each as its position among the runtime's written parameters, where
     # NumPy orders them otherwise (np.modf gives the fraction first)
     output_order: tuple[int, ...] | None = None
+    # The function of the same meaning: NumPy's name of it ("log", which vm binds to its
+    # ufunc too), or the dotted name of SciPy's ("scipy.special.ndtr"); None where none
+    counterpart: str | None = None
+    # One line on where that function, or NumPy's function of the operation's name (or
+    # of a name like it: np.round), answers otherwise than vm's ufunc
+    numpy_difference: str | None = None
 
     def __post_init__(self):
         if self.vm_name is None:
             object.__setattr__(self, "vm_name", self.name.lower())
+
+    @property
+    def numpy_name(self) -> str | None:
+        """NumPy's name of the counterpart, where it is NumPy's."""
+        return self.counterpart if self.counterpart and "." not in self.counterpart else None
+
+    @property
+    def scipy_name(self) -> str | None:
+        """The dotted name of the counterpart, where it is another library's (SciPy's)."""
+        return self.counterpart if self.counterpart and "." in self.counterpart else None
 
     def family_in(self, precision) -> Family | None:
         return self.complex if precision.is_complex else self.real
@@ -63,77 +81,141 @@ class Operation:
 
 OPERATIONS = (
     Operation("Abs", "Absolute value |a|; for complex a the modulus, a real result.",
-              real=ONE_INPUT, complex=COMPLEX_TO_REAL),
-    Operation("Acos", "Inverse cosine of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Acosh", "Inverse hyperbolic cosine of a.", real=ONE_INPUT, complex=ONE_INPUT),
+              real=ONE_INPUT, complex=COMPLEX_TO_REAL,
+              counterpart="absolute",
+              numpy_difference="for complex a the modulus is rounded "
+                               "within the accuracy's bound (vm.ep: about half the "
+                               "bits), where numpy.absolute's is within an ulp"),
+    Operation("Acos", "Inverse cosine of a.", real=ONE_INPUT, complex=ONE_INPUT,
+              counterpart="arccos"),
+    Operation("Acosh", "Inverse hyperbolic cosine of a.", real=ONE_INPUT, complex=ONE_INPUT,
+              counterpart="arccosh",
+              numpy_difference="acosh(±0 + NaNj) is NaN + NaNj, where "
+                               "numpy.arccosh gives C99's NaN + πj/2"),
     Operation("Add", "Sum a + b.", real=TWO_INPUT, complex=TWO_INPUT, identity=0,
-              conditions=EVALUATED, reduction=PAIRWISE_SUM),
+              conditions=EVALUATED, reduction=PAIRWISE_SUM, counterpart="add"),
     Operation("Arg", "Argument (phase angle) of complex a, a real result.",
-              complex=COMPLEX_TO_REAL),
-    Operation("Asin", "Inverse sine of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Asinh", "Inverse hyperbolic sine of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Atan", "Inverse tangent of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Atan2", "Four-quadrant inverse tangent of a / b.", real=TWO_INPUT),
-    Operation("Atanh", "Inverse hyperbolic tangent of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Cbrt", "Cube root of a.", real=ONE_INPUT),
+              complex=COMPLEX_TO_REAL,
+              counterpart="angle",
+              numpy_difference="numpy.angle is a function with a deg= "
+                               "option, not a ufunc; both give real a the angle of "
+                               "a + 0j"),
+    Operation("Asin", "Inverse sine of a.", real=ONE_INPUT, complex=ONE_INPUT,
+              counterpart="arcsin"),
+    Operation("Asinh", "Inverse hyperbolic sine of a.", real=ONE_INPUT, complex=ONE_INPUT,
+              counterpart="arcsinh"),
+    Operation("Atan", "Inverse tangent of a.", real=ONE_INPUT, complex=ONE_INPUT,
+              counterpart="arctan"),
+    Operation("Atan2", "Four-quadrant inverse tangent of a / b.", real=TWO_INPUT,
+              counterpart="arctan2"),
+    Operation("Atanh", "Inverse hyperbolic tangent of a.", real=ONE_INPUT, complex=ONE_INPUT,
+              counterpart="arctanh"),
+    Operation("Cbrt", "Cube root of a.", real=ONE_INPUT, counterpart="cbrt"),
     Operation("CdfNorm",
               "Cumulative distribution function of the standard normal distribution at a.",
-              real=ONE_INPUT),
+              real=ONE_INPUT, counterpart="scipy.special.ndtr"),
     Operation("CdfNormInv",
               "Inverse cumulative distribution function of the standard normal distribution.",
-              real=ONE_INPUT),
-    Operation("Ceil", "a rounded towards plus infinity.", real=ONE_INPUT),
+              real=ONE_INPUT, counterpart="scipy.special.ndtri"),
+    Operation("Ceil", "a rounded towards plus infinity.", real=ONE_INPUT, counterpart="ceil"),
     Operation("CIS", "cos(a) + i sin(a) of real a, a complex result.", complex=REAL_TO_COMPLEX),
-    Operation("Conj", "Complex conjugate of a.", complex=ONE_INPUT, conditions=EVALUATED),
-    Operation("Cos", "Cosine of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Cosh", "Hyperbolic cosine of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Div", "Quotient a / b.", real=TWO_INPUT, complex=TWO_INPUT, conditions=EVALUATED),
-    Operation("Erf", "Error function of a.", real=ONE_INPUT),
-    Operation("Erfc", "Complementary error function 1 - erf(a).", real=ONE_INPUT),
-    Operation("ErfcInv", "Inverse complementary error function of a.", real=ONE_INPUT),
-    Operation("ErfInv", "Inverse error function of a.", real=ONE_INPUT),
-    Operation("Exp", "Exponential e**a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Expm1", "e**a - 1, accurate for small a.", real=ONE_INPUT),
-    Operation("Floor", "a rounded towards minus infinity.", real=ONE_INPUT),
+    Operation("Conj", "Complex conjugate of a.", complex=ONE_INPUT, conditions=EVALUATED,
+              counterpart="conjugate",
+              numpy_difference="vm's loops are complex: real a gives a "
+                               "complex result, where numpy.conjugate gives a back"),
+    Operation("Cos", "Cosine of a.", real=ONE_INPUT, complex=ONE_INPUT, counterpart="cos"),
+    Operation("Cosh", "Hyperbolic cosine of a.", real=ONE_INPUT, complex=ONE_INPUT,
+              counterpart="cosh"),
+    Operation("Div", "Quotient a / b.", real=TWO_INPUT, complex=TWO_INPUT, conditions=EVALUATED,
+              counterpart="divide"),
+    Operation("Erf", "Error function of a.", real=ONE_INPUT, counterpart="scipy.special.erf"),
+    Operation("Erfc", "Complementary error function 1 - erf(a).", real=ONE_INPUT,
+              counterpart="scipy.special.erfc"),
+    Operation("ErfcInv", "Inverse complementary error function of a.", real=ONE_INPUT,
+              counterpart="scipy.special.erfcinv",
+              numpy_difference="at 1 vm gives +0, scipy.special.erfcinv -0"),
+    Operation("ErfInv", "Inverse error function of a.", real=ONE_INPUT,
+              counterpart="scipy.special.erfinv",
+              numpy_difference="at -0 vm gives -0, "
+                               "scipy.special.erfinv +0"),
+    Operation("Exp", "Exponential e**a.", real=ONE_INPUT, complex=ONE_INPUT, counterpart="exp"),
+    Operation("Expm1", "e**a - 1, accurate for small a.", real=ONE_INPUT, counterpart="expm1"),
+    Operation("Floor", "a rounded towards minus infinity.", real=ONE_INPUT,
+              counterpart="floor"),
     Operation("Frac", "Signed fractional part a - trunc(a).", real=ONE_INPUT),
     Operation("Hypot", "Hypotenuse sqrt(a**2 + b**2).", real=TWO_INPUT, identity=0,
-              conditions=EVALUATED),
-    Operation("Inv", "Reciprocal 1 / a.", real=ONE_INPUT, conditions=EVALUATED),
+              conditions=EVALUATED, counterpart="hypot"),
+    Operation("Inv", "Reciprocal 1 / a.", real=ONE_INPUT, conditions=EVALUATED,
+              counterpart="reciprocal"),
     Operation("InvCbrt", "Reciprocal cube root 1 / cbrt(a).", real=ONE_INPUT),
     Operation("InvSqrt", "Reciprocal square root 1 / sqrt(a).", real=ONE_INPUT),
     Operation("LGamma", "Natural logarithm of the absolute value of the gamma function of a.",
-              real=ONE_INPUT),
+              real=ONE_INPUT,
+              counterpart="scipy.special.gammaln",
+              numpy_difference="at -inf vm gives +inf (C99's "
+                               "lgamma), scipy.special.gammaln -inf; at subnormal a "
+                               "vm's is finite, SciPy's inf"),
     Operation("LinearFrac", "Linear fraction (scalea * a + shifta) / (scaleb * b + shiftb).",
               real=LINEAR_FRAC, conditions=EVALUATED),
-    Operation("Ln", "Natural logarithm of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Log10", "Base-10 logarithm of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Log1p", "ln(1 + a), accurate for small a.", real=ONE_INPUT),
+    Operation("Ln", "Natural logarithm of a.", real=ONE_INPUT, complex=ONE_INPUT,
+              counterpart="log"),
+    Operation("Log10", "Base-10 logarithm of a.", real=ONE_INPUT, complex=ONE_INPUT,
+              counterpart="log10"),
+    Operation("Log1p", "ln(1 + a), accurate for small a.", real=ONE_INPUT, counterpart="log1p"),
     Operation("Modf",
               "Signed fractional part a - trunc(a) and integer part trunc(a), two results.",
-              real=TWO_OUTPUT, output_order=(1, 0)),
+              real=TWO_OUTPUT, output_order=(1, 0), counterpart="modf"),
     Operation("Mul", "Product a * b.", real=TWO_INPUT, complex=TWO_INPUT, identity=1,
-              conditions=EVALUATED, reduction=PRODUCT),
+              conditions=EVALUATED, reduction=PRODUCT, counterpart="multiply"),
     Operation("MulByConj", "Product a * conj(b).", complex=TWO_INPUT, conditions=EVALUATED),
     Operation("NearbyInt",
               "a rounded to an integer in the current rounding mode, raising no inexact flag.",
-              real=ONE_INPUT),
-    Operation("Pow", "Power a**b.", real=TWO_INPUT, complex=TWO_INPUT),
+              real=ONE_INPUT,
+              counterpart="rint",
+              numpy_difference="NumPy's name is vm.rint's; the two round alike, "
+                               "as numpy.rint does, and NumPy reports no inexact "
+                               "result"),
+    Operation("Pow", "Power a**b.", real=TWO_INPUT, complex=TWO_INPUT,
+              counterpart="power",
+              numpy_difference="complex powers are exp(b * ln a): 0**0 is "
+                               "NaN (NumPy: 1), and integer powers of negative or "
+                               "imaginary bases have a rounding error in a part "
+                               "NumPy gives as exactly 0"),
     Operation("Pow2o3", "a**(2/3).", real=ONE_INPUT),
     Operation("Pow3o2", "a**(3/2).", real=ONE_INPUT),
-    Operation("Powx", "Power a**b with one scalar exponent b.", real=POWX, complex=POWX),
-    Operation("Rint", "a rounded to an integer in the current rounding mode.", real=ONE_INPUT),
+    Operation("Powx", "Power a**b with one scalar exponent b.", real=POWX, complex=POWX,
+              numpy_difference="numpy.power with a scalar b computes it; "
+                               "NumPy's name is vm.pow's"),
+    Operation("Rint", "a rounded to an integer in the current rounding mode.", real=ONE_INPUT,
+              counterpart="rint"),
     Operation("Round", "a rounded to the nearest integer, halfway cases away from zero.",
-              real=ONE_INPUT),
-    Operation("Sin", "Sine of a.", real=ONE_INPUT, complex=ONE_INPUT),
+              real=ONE_INPUT,
+              numpy_difference="numpy.round and numpy.rint round halfway cases "
+                               "to even; vm.round rounds them away from zero, as C's "
+                               "round does"),
+    Operation("Sin", "Sine of a.", real=ONE_INPUT, complex=ONE_INPUT, counterpart="sin"),
     Operation("SinCos", "Sine and cosine of a, two results.", real=TWO_OUTPUT),
-    Operation("Sinh", "Hyperbolic sine of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Sqr", "Square a * a.", real=ONE_INPUT, conditions=EVALUATED),
-    Operation("Sqrt", "Square root of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Sub", "Difference a - b.", real=TWO_INPUT, complex=TWO_INPUT, conditions=EVALUATED),
-    Operation("Tan", "Tangent of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("Tanh", "Hyperbolic tangent of a.", real=ONE_INPUT, complex=ONE_INPUT),
-    Operation("TGamma", "Gamma function of a.", real=ONE_INPUT),
-    Operation("Trunc", "a rounded towards zero.", real=ONE_INPUT),
+    Operation("Sinh", "Hyperbolic sine of a.", real=ONE_INPUT, complex=ONE_INPUT,
+              counterpart="sinh"),
+    Operation("Sqr", "Square a * a.", real=ONE_INPUT, conditions=EVALUATED,
+              counterpart="square"),
+    Operation("Sqrt", "Square root of a.", real=ONE_INPUT, complex=ONE_INPUT,
+              counterpart="sqrt"),
+    Operation("Sub", "Difference a - b.", real=TWO_INPUT, complex=TWO_INPUT, conditions=EVALUATED,
+              counterpart="subtract"),
+    Operation("Tan", "Tangent of a.", real=ONE_INPUT, complex=ONE_INPUT,
+              counterpart="tan",
+              numpy_difference="tan(±inf ± 0j) and tan(NaN ± 0j) are NaN + NaNj "
+                               "(C99's first edition), where numpy.tan keeps the "
+                               "zero: NaN ± 0j"),
+    Operation("Tanh", "Hyperbolic tangent of a.", real=ONE_INPUT, complex=ONE_INPUT,
+              counterpart="tanh",
+              numpy_difference="tanh(±0 ± inf j) and tanh(±0 + NaNj) are NaN "
+                               "+ NaNj (C99's first edition), where numpy.tanh keeps "
+                               "the zero: ±0 + NaNj"),
+    Operation("TGamma", "Gamma function of a.", real=ONE_INPUT,
+              counterpart="scipy.special.gamma"),
+    Operation("Trunc", "a rounded towards zero.", real=ONE_INPUT, counterpart="trunc"),
     *(Operation(name, description, real=family, complex=family, mode_forms=False)
       for name, description, family in (
           ("PackI", "Gathers n elements of a, every incr-th from the first.", PACK_INCREMENT),
