@@ -85,7 +85,8 @@ PyObject* change_sharing(PyObject*, PyObject* way) {
 PyMethodDef methods[] = {
     {"ufuncs", python_method<&ufuncs>(), METH_FASTCALL,
      "ufuncs(accuracy, module)\n--\n\n"
-     "A new dict of vm's ufuncs: in the thread's accuracy (None) or in 'la', 'ha' or 'ep'."},
+     "A new dict of vm's ufuncs, under vm's names and NumPy's: in the thread's accuracy "
+     "(None) or in 'la', 'ha' or 'ep'."},
     {"run_limit", python_method<&get_run_limit>(), METH_NOARGS,
      "The most elements one runtime call is given."},
     {"set_run_limit", python_method<&change_run_limit>(), METH_O,

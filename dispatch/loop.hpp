@@ -177,14 +177,17 @@ constexpr Loop loop() {
 
 struct Operation {
     const char* name;
+    const char* alias;  // NumPy's name of the same ufunc where vm has it, or null
     const Loop* loops_begin;
     std::size_t loop_count;
     int identity;
     const char* doc;
 
     template <std::size_t N>
-    constexpr Operation(const char* name, const Loop (&loops)[N], int identity, const char* doc)
-        : name(name), loops_begin(loops), loop_count(N), identity(identity), doc(doc) {}
+    constexpr Operation(const char* name, const char* alias, const Loop (&loops)[N],
+                        int identity, const char* doc)
+        : name(name), alias(alias), loops_begin(loops), loop_count(N), identity(identity),
+          doc(doc) {}
 };
 
 }  // namespace tessivec::dispatch

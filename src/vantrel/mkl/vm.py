@@ -22,20 +22,12 @@ from types import ModuleType, SimpleNamespace
 
 from . import _dispatch
 from ._catalogue.mode_values import ACCURACIES as _ACCURACIES
-from ._catalogue.vm_interface import vm_aliases as _vm_aliases
 from ._vm_modes import *  # noqa: F403 (the named mode values, get_mode, set_mode, mode)
 from ._vm_modes import __all__ as _mode_names
 
-# NumPy's names of the operations, each bound to the same ufunc as vm's own name: the
-# ufunc keeps vm's name (vm.log.__name__ == "ln"), by which pickle finds it again.
-_ALIASES = _vm_aliases()
-
-
-def _with_aliases(ufuncs: dict) -> dict:
-    return {**ufuncs, **{alias: ufuncs[name] for alias, name in _ALIASES.items()}}
-
-
-_OPERATIONS = _with_aliases(_dispatch.ufuncs(None, __name__))
+# Each dict holds NumPy's names of the operations too (log beside ln), bound to the same
+# ufunc, which keeps vm's name (vm.log.__name__ == "ln") for pickle to find it by.
+_OPERATIONS = _dispatch.ufuncs(None, __name__)
 globals().update(_OPERATIONS)
 # Gather and scatter: functions of their own, not ufuncs.
 globals().update({name: getattr(_dispatch, name) for name in _dispatch.gather_scatter})
@@ -45,7 +37,7 @@ class _Accuracy(SimpleNamespace):
     """vm's ufuncs in one of the runtime's accuracies, whatever the thread's mode."""
 
     def __init__(self, name: str):
-        super().__init__(**_with_aliases(_dispatch.ufuncs(name, __name__)))
+        super().__init__(**_dispatch.ufuncs(name, __name__))
         self.__name = name
 
     def __reduce__(self) -> str:
