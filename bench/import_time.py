@@ -21,6 +21,10 @@ ABI = "ABI-mode binding (cdef + dlopen)"
 ABI_CDEF = "ABI-mode cdef alone"
 NUMPY_AND_MODULE = "import numpy, vantrel.mkl.tessivec"
 WITH_VM = "import numpy, vantrel.mkl.tessivec, vantrel.mkl.vm"
+NUMPY_ALONE = "import numpy"
+VM_ALONE = "import numpy, vantrel.mkl.vm"
+FIRST_VM = "first call: vm.exp(x), 1 element, after the imports"
+FIRST_NUMPY = "first call: np.exp(x), 1 element, after the import"
 
 CHILD = """\
 import json, sys, time
@@ -40,6 +44,12 @@ BODIES = {
           "lib = ffi.dlopen(library)"),
     NUMPY_AND_MODULE: "import numpy, vantrel.mkl.tessivec",
     WITH_VM: "import numpy, vantrel.mkl.tessivec, vantrel.mkl.vm",
+    NUMPY_ALONE: "import numpy",
+    VM_ALONE: "import numpy, vantrel.mkl.vm",
+    # Only the call is timed: the clock starts again after the imports.
+    FIRST_VM: ("import numpy as np, vantrel.mkl.vm as vm\nx = np.ones(1)\n"
+               "began = time.perf_counter()\nvm.exp(x)"),
+    FIRST_NUMPY: "import numpy as np\nx = np.ones(1)\nbegan = time.perf_counter()\nnp.exp(x)",
 }
 
 

@@ -43,7 +43,7 @@ class Sizes:
     vm_batch_s: float
     vm_rounds: int
     vm_strided_count: int = 10**6
-    vm_pow_counts: tuple[int, ...] = tuple(10**k for k in range(1, 8))
+    vm_sweep_counts: tuple[int, ...] = tuple(10**k for k in range(1, 8))
     vm_reduce_count: int = 10**6
 
 
@@ -123,7 +123,7 @@ def measure(sizes: Sizes, quick: bool) -> dict:
     step("vm")
     results["vm"] = VmBench(lib, ffi, ufunc_floor).run(sizes.vm_large_count, sizes.vm_batch_s,
                                           sizes.vm_rounds, sizes.vm_strided_count,
-                                          sizes.vm_pow_counts, sizes.vm_reduce_count)
+                                          sizes.vm_sweep_counts, sizes.vm_reduce_count)
     results["elapsed_s"] = time.perf_counter() - began
     step("done")
     return results

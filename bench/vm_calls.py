@@ -9,8 +9,12 @@
 - vm.exp on a strided view of 10^6 elements against the same count contiguous, with the
   runtime's threads in use (the bounded buffer of strided operands must not keep them
   idle);
-- vm.pow with the runtime's threads in use against the same call on one runtime thread,
-  from 10 to 10^7 elements (vm runs small calls on one thread by itself);
+- vm.exp, add, sin and pow with the runtime's threads in use against the same call on
+  one runtime thread, from 10 to 10^7 elements (vm shares a call where its loop has
+  found sharing faster);
+- an in-place vm.sin against the same call into another array, 10^6 elements, with the
+  runtime's threads;
+- vm.add with a scalar against vm.add of two arrays (and NumPy's same pair);
 - vm.packv on 100 elements against x[idx];
 - vm.exp on float32 with 40 % underflowing results against numpy.exp (the runtime's
   condition handling on vm's default path);
@@ -38,8 +42,16 @@ VM_LARGE_OUT = "vm.exp(x, out=r)"
 LIB_LARGE = "lib.vdExp(n, x, r), arrays wrapped once"
 STRIDED = "vm.exp(x[::2], out=r)"
 CONTIGUOUS = "vm.exp(c, out=r), c contiguous"
-POW_THREADS = "vm.pow(x, y, out=r), the runtime's threads"
-POW_ONE_THREAD = "vm.pow(x, y, out=r), one runtime thread"
+THREADS = "the runtime's threads"
+ONE_THREAD = "one runtime thread"
+SWEPT = {"exp": "vm.exp(x, out=r)", "add": "vm.add(x, y, out=r)", "sin": "vm.sin(x, out=r)",
+         "pow": "vm.pow(x, y, out=r)"}
+IN_PLACE = "vm.sin(x, out=x)"
+OUT_OF_PLACE = "vm.sin(x, out=r)"
+SCALAR_VM = "vm.add(x, 1.5, out=r)"
+TWO_ARRAYS_VM = "vm.add(x, y, out=r)"
+SCALAR_NUMPY = "np.add(x, 1.5, out=r)"
+TWO_ARRAYS_NUMPY = "np.add(x, y, out=r)"
 PACKV = "vm.packv(x, idx)"
 INDEXING = "x[idx]"
 UNDERFLOW_VM = "vm.exp(x), float32, 40 % underflow"
@@ -84,7 +96,7 @@ class VmBench:
         return {name: t.as_json() for name, t in interleave(batches, rounds).items()}
 
     def run(self, large_count: int, batch_seconds: float, rounds: int,
-            strided_count: int = 10**6, pow_counts=tuple(10**k for k in range(1, 8)),
+            strided_count: int = 10**6, sweep_counts=tuple(10**k for k in range(1, 8)),
             reduce_count: int = 10**6) -> dict:
         import numpy as np
         from vantrel.mkl import vm
@@ -142,6 +154,11 @@ class VmBench:
         arithmetic = self._timed({ADD_VM: (added, "vm.add(x, y, out=r)"),
                                   ADD_NUMPY: (added, "np.add(x, y, out=r)")},
                                  batch_seconds, rounds)
+        scalar = self._timed({SCALAR_VM: (added, SCALAR_VM),
+                              TWO_ARRAYS_VM: (added, TWO_ARRAYS_VM),
+                              SCALAR_NUMPY: (added, SCALAR_NUMPY),
+                              TWO_ARRAYS_NUMPY: (added, TWO_ARRAYS_NUMPY)},
+                             batch_seconds, rounds)
 
         cores = os.cpu_count() or 1
         previous = set_runtime_threads(cores)
@@ -152,21 +169,28 @@ class VmBench:
             strided = self._timed({STRIDED: (layout, "vm.exp(x[::2], out=r)"),
                                    CONTIGUOUS: (layout, "vm.exp(c, out=r)")},
                                   batch_seconds, rounds, wall=True)
-            powers = []
-            for count in pow_counts:
-                operands = {"vm": vm, "x": rng.uniform(0.5, 2.0, count),
-                            "y": rng.uniform(-2.0, 2.0, count), "r": np.empty(count)}
-                timings = self._timed(
-                    {POW_THREADS: (operands, "vm.pow(x, y, out=r)"),
-                     POW_ONE_THREAD: (operands, "vm.pow(x, y, out=r)")},
-                    batch_seconds, rounds, wall=True,
-                    before={POW_THREADS: lambda: set_runtime_threads(cores),
-                            POW_ONE_THREAD: lambda: set_runtime_threads(1)})
-                powers.append({"count": count, "timings": timings})
+            sweep = []
+            for name, statement in SWEPT.items():
+                for count in sweep_counts:
+                    operands = {"vm": vm, "x": rng.uniform(0.5, 2.0, count),
+                                "y": rng.uniform(-2.0, 2.0, count), "r": np.empty(count)}
+                    timings = self._timed(
+                        {THREADS: (operands, statement), ONE_THREAD: (operands, statement)},
+                        batch_seconds, rounds, wall=True,
+                        before={THREADS: lambda: set_runtime_threads(cores),
+                                ONE_THREAD: lambda: set_runtime_threads(1)})
+                    sweep.append({"operation": name, "count": count, "timings": timings})
+            # sin keeps values in [-1, 1]: computed in place again and again, they stay
+            # ordinary numbers.
+            placed = {"vm": vm, "x": rng.uniform(-1.0, 1.0, strided_count),
+                      "r": np.empty(strided_count)}
+            in_place = self._timed({IN_PLACE: (placed, IN_PLACE),
+                                    OUT_OF_PLACE: (placed, OUT_OF_PLACE)},
+                                   batch_seconds, rounds, wall=True)
         finally:
             set_runtime_threads(previous)
         return {"one_element": single, "large_count": large_count, "large": many,
                 "strided_count": strided_count, "strided": strided, "cores": cores,
-                "pow": powers, "pack": pack, "underflow": underflow,
+                "sweep": sweep, "in_place": in_place, "scalar": scalar, "pack": pack, "underflow": underflow,
                 "reduce_count": reduce_count, "reduce": reduction, "arithmetic": arithmetic,
                 "where": where}

@@ -125,7 +125,40 @@ def _operation_problems(operation: Operation) -> list[str]:
             sorted(operation.output_order) != list(range(_operands(operation.families[0])[1])):
         problems.append(f"{where}: output_order= gives each of the runtime's results its "
                         f"place, once: {operation.output_order} is no order of them")
+    problems += _counterpart_problems(operation, where)
     return problems
+
+
+def _counterpart_problems(operation: Operation, where: str) -> list[str]:
+    counterpart, difference = operation.counterpart, operation.numpy_difference
+    problems = []
+    if counterpart is not None and \
+            not all(part.isidentifier() for part in counterpart.split(".")):
+        problems.append(f"{where}: counterpart {counterpart!r} is neither NumPy's name of "
+                        "a function (log) nor a dotted name of another library's "
+                        "(scipy.special.ndtr)")
+    if difference is not None and (not difference.strip() or "\n" in difference):
+        problems.append(f"{where}: numpy_difference= is one line")
+    if operation.families and not operation.families[0].is_elementwise and \
+            operation.numpy_name is not None:
+        problems.append(f"{where}: vm binds NumPy's name to a ufunc, and a gather or scatter "
+                        "function is none: name no NumPy counterpart")
+    return problems
+
+
+def _alias_problems() -> list[str]:
+    """Two operations may not claim one NumPy name that is no vm name: vm could bind it
+    to one of them only."""
+    vm_names = {operation.vm_name for operation in OPERATIONS}
+    claimed: dict[str, list[str]] = {}
+    for operation in OPERATIONS:
+        name = operation.numpy_name
+        if name is not None and name not in vm_names:
+            claimed.setdefault(name, []).append(operation.name)
+    return [f"operations {' and '.join(map(repr, bases))} ({OPERATIONS_FILE}) both name "
+            f"NumPy's {name!r} as their counterpart, which vm can bind to one of them only: "
+            "name it in the other's numpy_difference= instead"
+            for name, bases in claimed.items() if len(bases) > 1]
 
 
 def _unique(values, what: str, where: str) -> list[str]:
@@ -151,6 +184,7 @@ def problems() -> list[str]:
                          f"parameter's role is not a Role from {ROLES_FILE}")
     found += _unique((o.name for o in OPERATIONS), "operations", OPERATIONS_FILE)
     found += _unique((o.vm_name for o in OPERATIONS), "vm names", OPERATIONS_FILE)
+    found += _alias_problems()
     if not found:  # the offered names, in every spelling, differ
         offered = offered_functions()
         found += _unique((f.name for f in offered), "offered functions", OPERATIONS_FILE)

@@ -2,7 +2,9 @@
 
 A vm function takes the arrays and scalars of its family's runtime functions as
 positional arguments and picks, by the inputs' dtype, one of its loops: the by-value
-runtime function of one precision letter, plain or in its ``m`` form.
+runtime function of one precision letter, plain or in its ``m`` form. A ufunc whose
+operation has a NumPy counterpart is also bound to NumPy's name of it (``vm.log is
+vm.ln``), unless that name is already a vm function's.
 """
 
 from __future__ import annotations
@@ -33,6 +35,7 @@ class VmFunction:
     keywords: tuple[VmParameter, ...]  # keyword-only, default None (pack and unpack only)
     outputs: int  # results of one call: 1, or 2 for sincos and modf
     loops: tuple[Loop, ...]  # in the order s, d, c, z: the first the inputs cast to wins
+    aliases: tuple[str, ...] = ()  # other vm names of the same object: NumPy's name
 
     @property
     def description(self) -> str:
@@ -74,8 +77,18 @@ def _operands(family) -> tuple[tuple[VmParameter, ...], int]:
 
 
 @lru_cache(maxsize=None)
+def vm_aliases() -> dict[str, str]:
+    """Every alias, NumPy's name of an operation where it is no vm name already, with
+    the vm name it is bound beside (log: ln)."""
+    names = {operation.vm_name for operation in OPERATIONS}
+    return {operation.numpy_name: operation.vm_name for operation in OPERATIONS
+            if operation.numpy_name is not None and operation.numpy_name not in names}
+
+
+@lru_cache(maxsize=None)
 def vm_functions() -> tuple[VmFunction, ...]:
     """Every vm function, in the order of their names."""
+    aliases = {name: alias for alias, name in vm_aliases().items()}
     result = []
     for operation in OPERATIONS:
         # In the order s, d, c, z: NumPy picks the first loop the inputs cast to.
@@ -90,6 +103,7 @@ def vm_functions() -> tuple[VmFunction, ...]:
             # (the validation pass sees to that).
             positional, outputs = _operands(family)
             keywords = ()
+        alias = aliases.get(operation.vm_name)
         result.append(VmFunction(operation.vm_name, operation.name, operation, positional,
-                                 keywords, outputs, loops))
+                                 keywords, outputs, loops, (alias,) if alias else ()))
     return tuple(sorted(result, key=lambda f: f.name))

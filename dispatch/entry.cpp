@@ -3,6 +3,7 @@
 #define DISPATCH_IMPORTS_NUMPY
 #include "dispatch/numpy_api.hpp"
 
+#include <cstring>
 #include <iterator>
 
 #include "common/reference.hpp"
@@ -60,10 +61,32 @@ PyObject* one_thread_limit(PyObject*, PyObject*) {
 
 PyObject* shared_calls(PyObject*, PyObject*) { return PyLong_FromLong(calls_shared()); }
 
+// "learnt", "always" or "never"; returns the previous way.
+PyObject* change_sharing(PyObject*, PyObject* way) {
+    static constexpr const char* names[] = {"learnt", "always", "never"};
+    const char* name = PyUnicode_Check(way) ? PyUnicode_AsUTF8(way) : nullptr;
+    if (name == nullptr) {
+        if (!PyErr_Occurred()) {
+            PyErr_SetString(PyExc_TypeError, "the way of sharing is a str");
+        }
+        return nullptr;
+    }
+    for (int i = 0; i < static_cast<int>(std::size(names)); ++i) {
+        if (std::strcmp(name, names[i]) == 0) {
+            const auto previous = static_cast<int>(sharing());
+            set_sharing(static_cast<Sharing>(i));
+            return PyUnicode_FromString(names[previous]);
+        }
+    }
+    PyErr_Format(PyExc_ValueError, "sharing is 'learnt', 'always' or 'never', not %R", way);
+    return nullptr;
+}
+
 PyMethodDef methods[] = {
     {"ufuncs", python_method<&ufuncs>(), METH_FASTCALL,
      "ufuncs(accuracy, module)\n--\n\n"
-     "A new dict of vm's ufuncs: in the thread's accuracy (None) or in 'la', 'ha' or 'ep'."},
+     "A new dict of vm's ufuncs, under vm's names and NumPy's: in the thread's accuracy "
+     "(None) or in 'la', 'ha' or 'ep'."},
     {"run_limit", python_method<&get_run_limit>(), METH_NOARGS,
      "The most elements one runtime call is given."},
     {"set_run_limit", python_method<&change_run_limit>(), METH_O,
@@ -74,7 +97,10 @@ PyMethodDef methods[] = {
      "Calls on fewer elements than this run on the calling thread only; None when the "
      "runtime offers no per-thread thread count."},
     {"calls_shared", python_method<&shared_calls>(), METH_NOARGS,
-     "How many strided or broadcast calls have been shared among the runtime's threads."},
+     "How many calls have been shared among the runtime's threads."},
+    {"set_sharing", python_method<&change_sharing>(), METH_O,
+     "How large calls are shared among the runtime's threads: 'learnt' (as each loop "
+     "finds faster), 'always' or 'never'; returns the previous way."},
     {nullptr, nullptr, 0, nullptr},
 };
 

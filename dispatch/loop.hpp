@@ -139,6 +139,9 @@ struct LoopOf {
 
     using Element = ElementOf<operand<0>>;
 
+    // Whether the loop's calls pay for sharing, learnt from its own calls.
+    static inline ThreadChoice thread_choice{};
+
     // NumPy's C code calls it, which no exception can pass: nothing in it throws, and
     // noexcept makes any that did end here.
     static void inner_loop(char** args, const npy_intp* dimensions, const npy_intp* steps,
@@ -158,7 +161,7 @@ struct LoopOf {
                 return;
             }
         }
-        run(shape, &call, args, dimensions[0], steps, setting);
+        run(shape, &call, args, dimensions[0], steps, setting, thread_choice);
     }
 };
 
@@ -175,14 +178,17 @@ constexpr Loop loop() {
 
 struct Operation {
     const char* name;
+    const char* alias;  // NumPy's name of the same ufunc where vm has it, or null
     const Loop* loops_begin;
     std::size_t loop_count;
     int identity;
     const char* doc;
 
     template <std::size_t N>
-    constexpr Operation(const char* name, const Loop (&loops)[N], int identity, const char* doc)
-        : name(name), loops_begin(loops), loop_count(N), identity(identity), doc(doc) {}
+    constexpr Operation(const char* name, const char* alias, const Loop (&loops)[N],
+                        int identity, const char* doc)
+        : name(name), alias(alias), loops_begin(loops), loop_count(N), identity(identity),
+          doc(doc) {}
 };
 
 }  // namespace tessivec::dispatch

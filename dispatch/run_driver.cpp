@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cfenv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -26,7 +27,11 @@ npy_intp configured_run_limit = largest_run;
 // How each operand reaches the runtime.
 enum class Passing : unsigned char {
     direct,  // contiguous memory, passed in place
-    repeated,  // an array input of stride 0: one value, repeated in a buffer filled once
+    // An array input of stride 0: one value, repeated in a buffer filled once. No form
+    // of the runtime reads it once at the contiguous form's speed: LinearFrac gives an
+    // add's bits but divides too (2.4x to 4.5x vdAdd), the strided forms with an
+    // increment of 0 gather (1.1x to 2.2x), Powx gives other bits than Pow.
+    repeated,
     gathered,  // an array input copied into a buffer run by run: strided, or overwritten
     scattered,  // an output written into a buffer and copied out run by run
     value,  // a scalar input: the runtime takes it by value, from a copy made per run
@@ -374,19 +379,20 @@ void compute_parts(void* data) noexcept {
     }
 }
 
-// A call shared out: the copies through the buffers are the calling thread's work, and
-// the runtime, given one bounded run at a time, would leave its own threads idle; and a
-// call whose conditions only the computing thread's flags show must not be split by the
-// runtime. The call is cut into parts that the runtime's threads compute, each its own,
-// recording into the call's record. False where the runtime has no threads to lend.
+// A call shared out, cut into parts that the runtime's threads compute, each its own on
+// the thread that takes it, recording into the call's record; the copies through the
+// buffers are then every thread's work, and a call whose conditions only the computing
+// thread's flags show, or that the runtime's callback reports, is never split by the
+// runtime behind the driver's back. False where the runtime has no threads to lend.
 bool compute_in_parts(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
                       const npy_intp* steps, const LoopSetting& setting, const Plan& plan,
                       ConditionRecord& record, int threads) {
-    // Parts of whole buffers, at least parallel_part elements each: the threads take them
-    // one at a time, so that parts many against the threads keep them all busy to the end.
+    // At least parallel_part elements each, whole buffers where the operands go through
+    // them, whole cache lines otherwise: the threads take them one at a time, so that
+    // parts many against the threads keep them all busy to the end.
+    const npy_intp unit = plan.buffered ? buffer_elements : npy_intp{64};
     const npy_intp fewest = (count + max_parts - 1) / max_parts;
-    const npy_intp share = (std::max(parallel_part, fewest) + buffer_elements - 1) /
-                           buffer_elements * buffer_elements;
+    const npy_intp share = (std::max(parallel_part, fewest) + unit - 1) / unit * unit;
     const int parts = static_cast<int>((count + share - 1) / share);
     SharedCall shared{shape, call, args, count, steps, plan, for_other_threads(setting),
                       record, parts, share};
@@ -455,7 +461,7 @@ void set_run_limit(npy_intp elements) {
 long calls_shared() { return shared_calls.load(std::memory_order_relaxed); }
 
 void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
-         const npy_intp* steps, const LoopSetting& setting) noexcept {
+         const npy_intp* steps, const LoopSetting& setting, ThreadChoice& choice) noexcept {
     if (count <= 0 || (count < screened_below &&
                        short_call(shape, call, args, count, steps, setting))) {
         return;
@@ -463,11 +469,23 @@ void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
     ReportedConditions reported;
     const Plan plan(shape, args, count, steps);
     const bool alone = must_stay_on_thread(setting);
-    const bool own_flags = shape.evaluate != nullptr && shape.kernel_flags_tell;
-    if (!alone && !plan.one_at_a_time && (plan.buffered || own_flags) && count >= shared_from) {
-        const int threads = runtime_threads();
-        if (threads > 1 && compute_in_parts(shape, call, args, count, steps, setting, plan,
-                                            reported.record, threads)) {
+    // Where the runtime lends its team, the driver shares a call, or keeps it on the
+    // calling thread, as the loop's earlier calls found faster; the runtime never splits
+    // a run itself.
+    if (!alone && !plan.one_at_a_time && count >= ThreadChoice::considered_from &&
+        runtime_team_available()) {
+        if (const int threads = runtime_threads(); threads > 1) {
+            const auto started = std::chrono::steady_clock::now();
+            const bool shared = choice.share(count) &&
+                                compute_in_parts(shape, call, args, count, steps, setting,
+                                                 plan, reported.record, threads);
+            if (!shared) {
+                RuntimeSession session(shape, setting, count, reported.record, plan.in_place,
+                                       RuntimeThreads::this_thread_only);
+                compute(shape, call, args, 0, count, steps, plan, session);
+            }
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+            choice.learn(count, shared, took.count());
             return;
         }
     }

@@ -7,13 +7,15 @@
 
 #include "dispatch/numpy_api.hpp"
 #include "dispatch/run_shape.hpp"
+#include "dispatch/thread_choice.hpp"
 
 namespace tessivec::dispatch {
 
 // Allocates nothing that throws (a buffer that cannot be had is replaced by one on the
 // stack), so that no exception reaches NumPy's loop or the runtime's OpenMP region.
+// `choice`: the loop's, whose earlier calls tell whether sharing this one pays.
 void run(const Shape& shape, RuntimeCall call, char** args, npy_intp count,
-         const npy_intp* steps, const LoopSetting& setting) noexcept;
+         const npy_intp* steps, const LoopSetting& setting, ThreadChoice& choice) noexcept;
 
 // The most elements one runtime call is given (at most 2**31 - 1); smaller in tests.
 npy_intp run_limit();
@@ -27,14 +29,11 @@ void set_run_limit(npy_intp elements);
 // of the contiguous call and bounds it.)
 inline constexpr npy_intp buffer_elements = npy_intp{1} << 14;
 
-// A buffered call of at least shared_from elements is shared among as many of the
-// runtime's threads as it may use, in parts of whole buffers, at least parallel_part
-// elements each and at most max_parts of them. Many parts against few threads keep
-// every thread busy to the end: 7 parts of 10^6 elements on 2 threads left one idle
-// for a seventh of the call (1.6x the contiguous time against 1.35x with 31 parts).
-// So is a contiguous call whose conditions only the computing thread's flags show.
-inline constexpr npy_intp shared_from = npy_intp{1} << 16;
-inline constexpr npy_intp parallel_part = npy_intp{1} << 15;
+// A shared call goes in parts of at least parallel_part elements, at most max_parts of
+// them. Many parts against few threads keep every thread busy to the end: 7 parts of
+// 10^6 elements on 2 threads left one idle for a seventh of the call (1.6x the
+// contiguous time against 1.35x with 31 parts).
+inline constexpr npy_intp parallel_part = npy_intp{1} << 13;
 inline constexpr int max_parts = 64;
 
 // How many calls have been shared among threads, for the process's life.

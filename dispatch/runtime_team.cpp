@@ -2,6 +2,7 @@
 
 #include "dispatch/runtime_library.hpp"
 
+#include <cstdlib>
 #include <initializer_list>
 
 namespace tessivec::dispatch {
@@ -23,13 +24,44 @@ Parallel find_parallel() {
     return nullptr;
 }
 
+Parallel parallel_entry() {
+    static const Parallel parallel = find_parallel();
+    return parallel;
+}
+
+constexpr int team_wait_ms = 5;
+
+using SetBlocktime = void (*)(int);
+
+// The Intel OpenMP runtime's setting, where the environment leaves it open; the GNU one
+// (libgomp) spins for a short count of its own and then sleeps.
+SetBlocktime find_set_blocktime() {
+    if (std::getenv("KMP_BLOCKTIME") != nullptr || std::getenv("OMP_WAIT_POLICY") != nullptr) {
+        return nullptr;
+    }
+    return reinterpret_cast<SetBlocktime>(loaded_symbol("libiomp5.so", "kmp_set_blocktime"));
+}
+
+// The setting is each calling thread's, for the team it starts.
+void set_team_wait() {
+    static const SetBlocktime set_blocktime = find_set_blocktime();
+    thread_local bool set = false;
+    if (!set && set_blocktime != nullptr) {
+        set_blocktime(team_wait_ms);
+    }
+    set = true;
+}
+
 }  // namespace
 
+bool runtime_team_available() { return parallel_entry() != nullptr; }
+
 bool run_on_runtime_team(TeamWork work, void* data, int threads) {
-    static const Parallel parallel = find_parallel();
+    const Parallel parallel = parallel_entry();
     if (parallel == nullptr || threads < 1) {
         return false;
     }
+    set_team_wait();
     parallel(work, data, static_cast<unsigned>(threads), 0);
     return true;
 }

@@ -101,7 +101,9 @@ def ufunc_table() -> str:
     lines.append("\nconstexpr Operation operations[] = {")
     for function in operations:
         identity = IDENTITIES[function.identity]
-        lines.append(f'    {{"{function.name}", {function.name}_loops, {identity},')
+        assert len(function.aliases) <= 1, "one NumPy name per operation"
+        alias = f'"{function.aliases[0]}"' if function.aliases else "nullptr"
+        lines.append(f'    {{"{function.name}", {alias}, {function.name}_loops, {identity},')
         lines.append(f"     {_c_string(docstring(function))}}},")
     lines.append("};\n")
     return "\n".join(lines) + "\n"

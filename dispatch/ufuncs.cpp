@@ -116,7 +116,9 @@ PyObject* new_ufuncs(const char* accuracy, const char* module) {
     }
     for (const Operation& operation : operations) {
         Reference ufunc(new_ufunc(operation, *setting, accuracy, module));
-        if (!ufunc || PyDict_SetItemString(ufuncs.get(), operation.name, ufunc.get()) < 0) {
+        if (!ufunc || PyDict_SetItemString(ufuncs.get(), operation.name, ufunc.get()) < 0 ||
+            (operation.alias != nullptr &&
+             PyDict_SetItemString(ufuncs.get(), operation.alias, ufunc.get()) < 0)) {
             return nullptr;
         }
     }

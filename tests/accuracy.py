@@ -275,18 +275,22 @@ def _exact(function, inputs, scalars, outputs: int, complex_results: bool):
 @functools.lru_cache(maxsize=None)
 def batches(base: str, letter: str) -> tuple[Batch, ...]:
     """The samples of a base name in one precision, with their exact results."""
-    fmt, family = FORMATS[letter], FAMILY[base, letter]
+    family = FAMILY[base, letter]
     is_complex = PRECISIONS[letter].is_complex
     function = (references.COMPLEX if is_complex else references.REAL)[base]
     complex_results = is_complex and family != "complex_to_real"
     outputs = 2 if family == "two_output" else 1
-    result = []
-    for inputs, scalars in _samples(base, letter):
-        inputs = [np.asarray(x).astype(fmt.complex_dtype if np.iscomplexobj(x) else fmt.dtype)
-                  for x in inputs]
-        result.append(Batch(inputs, scalars,
-                            _exact(function, inputs, scalars, outputs, complex_results)))
-    return tuple(result)
+    return tuple(Batch(inputs, scalars,
+                       _exact(function, inputs, scalars, outputs, complex_results))
+                 for inputs, scalars in sample_inputs(base, letter))
+
+
+def sample_inputs(base: str, letter: str) -> list[tuple[list[np.ndarray], tuple]]:
+    """(inputs, scalars) of each call that samples a base name in a precision, the
+    inputs as arrays of the precision, without their exact results."""
+    fmt = FORMATS[letter]
+    return [([np.asarray(x).astype(fmt.complex_dtype if np.iscomplexobj(x) else fmt.dtype)
+              for x in inputs], scalars) for inputs, scalars in _samples(base, letter)]
 
 
 # --- special values ----------------------------------------------------------------------

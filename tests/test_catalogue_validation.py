@@ -31,6 +31,15 @@ STRING_ROLES = families.Family("string_roles", (("a", "input"), ("r", OUTPUT)),
     (Operation("Gather", "Gathers.", real=families.PACK_MASK), "set mode_forms=False"),
     (Operation("Gather", "Gathers.", real=UNMEASURED, mode_forms=False),
      "reached= must name the array its reach rule 'strided' measures"),
+    # vm.log can be one ufunc only; rint, a vm name already, may be claimed again.
+    (Operation("Cube", "Cube a**3.", real=families.ONE_INPUT, counterpart="log"),
+     "both name NumPy's 'log' as their counterpart"),
+    (Operation("Cube", "Cube a**3.", real=families.ONE_INPUT, counterpart="numpy cube"),
+     "is neither NumPy's name of a function"),
+    (Operation("Cube", "Cube a**3.", real=families.ONE_INPUT,
+               numpy_difference="Not one\nline."), "numpy_difference= is one line"),
+    (Operation("Gather", "Gathers.", real=families.PACK_MASK, mode_forms=False,
+               counterpart="compress"), "a gather or scatter function is none"),
 ])
 def test_a_record_that_does_not_fit_is_named_with_the_fix(monkeypatch, record, expected):
     assert validation.problems() == []  # so that every problem below is the record's

@@ -76,9 +76,41 @@ def test_what_later_records_carry_shows_on_the_page(catalogue):
 
 
 def test_another_vm_name_of_the_same_ufunc_shows_as_an_alias(catalogue):
+    ln = by_name(catalogue, "ln")
+    assert "Also named ``vm.log`` (the same object)." in vm_reference.function_page(catalogue, ln)
     names = {name: getattr(vm, name) for name in vm.__all__}
-    stand_in = types.SimpleNamespace(**names, log=vm.ln, __all__=[*vm.__all__, "log"])
+    stand_in = types.SimpleNamespace(**names, natural_log=vm.ln,
+                                     __all__=[*vm.__all__, "natural_log"])
     aliased = vm_reference.Catalogue.__new__(vm_reference.Catalogue)
     aliased.__dict__.update(catalogue.__dict__, vm=stand_in)
-    page = vm_reference.function_page(aliased, by_name(catalogue, "ln"))
-    assert "Also named ``vm.log`` (the same object)." in page
+    page = vm_reference.function_page(aliased, ln)
+    assert "Also named ``vm.log``, ``vm.natural_log`` (the same object)." in page
+
+
+def test_the_readmes_table_of_numpy_names_is_the_catalogues(catalogue):
+    readme = vm_reference.README.read_text()
+    assert vm_reference.with_numpy_names(readme, catalogue.functions) == readme, (
+        "README.md's table of NumPy's names is out of date: run "
+        "python docs/_ext/vm_reference.py")
+
+
+def test_the_table_of_numpy_names_has_each_ufunc_with_its_aliases_and_differences(catalogue):
+    ufuncs = [f for f in catalogue.functions if not f.is_pack]
+    table = vm_reference.numpy_names_markdown(catalogue.functions).splitlines()
+    assert len(table) == 2 + len(ufuncs)
+    fragment = vm_reference.numpy_names_fragment(catalogue)
+    for function, row in zip(ufuncs, table[2:]):
+        cells = [cell.strip() for cell in row.strip("|").split(" | ")]
+        assert cells[0] == ", ".join(f"`vm.{n}`" for n in (function.name, *function.aliases))
+        operation = function.operation
+        counterpart, difference = operation.counterpart, operation.numpy_difference
+        assert cells[1] == (f"`{vm_reference.dotted(counterpart)}`" if counterpart else "none")
+        assert cells[2] == vm_reference.markdown(difference or "")
+        for name in function.aliases:
+            assert getattr(vm, name) is getattr(vm, function.name)
+            assert f"``vm.{name}``" in fragment
+        if difference:
+            assert vm_reference.escape(difference) in fragment
+    # A name that NumPy gives another meaning is listed with its difference, never bound.
+    (round_row,) = [row for row in table if row.startswith("| `vm.round` |")]
+    assert "| none | numpy.round and numpy.rint round halfway cases to even" in round_row

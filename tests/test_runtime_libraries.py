@@ -3,6 +3,7 @@ vector math kernels of this processor's code path) fails the import with an
 ImportError naming the file and the pip command, and the self-check says the same,
 instead of the runtime ending the process with status 2 at its first call."""
 
+import os
 import sys
 from pathlib import Path
 
@@ -40,19 +41,49 @@ def test_the_libraries_the_runtime_opened_are_the_ones_checked():
     """The kernels the runtime loads here are among those the check asks for."""
     from code_path import kernel_libraries
     assert set(kernel_libraries()) <= set(_runtime.kernel_libraries_needed())
-    assert _runtime.CORE in {path.name for path in _runtime.mapped_libraries()}
+    assert _runtime.CORE in {os.path.basename(path) for path in _runtime.mapped_libraries()}
+
+
+@pytest.mark.parametrize("entries, wanted", [
+    (["mkl-2026.2.1.dist-info", "numpy-2.4.0.dist-info"], (2026, 2)),
+    (["mkl-2025.3.0.dist-info"], (2025, 3)),
+    (["mkl-2026.0.0.dist-info", "mkl-2025.1.0.dist-info"], None),  # which one is loaded?
+    (["mkl_fft-2.0.dist-info"], None),
+])
+def test_the_runtimes_version_is_read_from_its_wheel_beside_the_package(tmp_path, entries,
+                                                                      wanted):
+    site = tmp_path / "lib" / "python3" / "site-packages"
+    for entry in entries:
+        (site / entry).mkdir(parents=True)
+    assert _runtime.wheel_version(str(tmp_path / "lib"), str(site)) == wanted
+    # A runtime loaded from anywhere else is asked for its version itself.
+    assert _runtime.wheel_version(str(tmp_path), str(site)) is None
+    assert _runtime.wheel_version(None, str(site)) is None
+
+
+def test_a_runtime_older_than_the_oldest_admitted_is_refused(monkeypatch):
+    monkeypatch.setattr(_runtime, "wheel_version", lambda directory: (2025, 3))
+    with pytest.raises(_runtime.RuntimeNotLoadable, match=r"is 2025\.3; vantrel\.mkl needs "
+                       r"2026\.0 or newer"):
+        _runtime._check(None, None)
 
 
 # A runtime that lacks one of vm's functions outside lib: ctypes' lookup of it fails,
-# as on a runtime built without it.
+# and vm's extension fails to load as the linker fails it, as on a runtime built
+# without the function.
 WITHOUT_JN = """
-import ctypes
+import ctypes, sys
 found = ctypes.CDLL.__getattr__
 def lookup(library, name):
     if name == "vmdJn":
         raise AttributeError(name)
     return found(library, name)
 ctypes.CDLL.__getattr__ = lookup
+class Unlinkable:
+    def find_spec(self, name, path=None, target=None):
+        if name == "vantrel.mkl._dispatch":
+            raise ImportError("_dispatch.so: undefined symbol: vmdJn", name=name)
+sys.meta_path.insert(0, Unlinkable())
 from vantrel.mkl.tessivec import lib
 print(lib.vmlGetMode() >= 0)
 try:

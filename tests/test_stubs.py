@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 from vantrel.mkl import vm
 from vantrel.mkl._catalogue.mode_values import MODE_VALUES, STATUS_CODES
-from vantrel.mkl._catalogue.vm_interface import vm_functions
+from vantrel.mkl._catalogue.vm_interface import vm_aliases, vm_functions
 
 from arguments import Arguments
 from conftest import OFFERED
@@ -18,6 +18,7 @@ VM_FUNCTIONS = vm_functions()
 OPERATIONS = [f for f in VM_FUNCTIONS if not f.is_pack]
 PACK_FUNCTIONS = [f for f in VM_FUNCTIONS if f.is_pack]
 SERVICES = {"get_mode", "set_mode", "mode"}
+ALIASES = vm_aliases()
 
 
 def stub(name):
@@ -89,21 +90,41 @@ def test_lib_stub_types_every_function_as_the_backend_converts_it(ffi, lib,
             ffi, c_type.result, False), function.name
 
 
+UFUNC_TYPES = {(1, 1): "_UFunc_Nin1_Nout1", (2, 1): "_UFunc_Nin2_Nout1",
+               (1, 2): "_UFunc_Nin1_Nout2", (6, 1): "_UFunc_Nin6_Nout1"}
+
+
+def ufunc_annotation(ufunc):
+    """How NumPy's own stubs type a ufunc (numpy/__init__.pyi): by its numbers of inputs
+    and outputs, with its name, number of loops and identity as literals."""
+    identity = "None" if ufunc.identity is None else f"L[{ufunc.identity}]"
+    return (f"{UFUNC_TYPES[ufunc.nin, ufunc.nout]}[L['{ufunc.__name__}'], L[{ufunc.ntypes}], "
+            f"{identity}]")
+
+
+def annotations_of(body):
+    return {n.target.id: ast.unparse(n.annotation) for n in body if isinstance(n, ast.AnnAssign)}
+
+
 def test_vm_stub_matches_the_module():
     tree = stub("vm.pyi")
     functions = functions_of(tree.body)
-    annotated = {n.target.id: ast.unparse(n.annotation) for n in tree.body
-                 if isinstance(n, ast.AnnAssign)}
+    annotated = annotations_of(tree.body)
     classes = {n.name: n for n in tree.body if isinstance(n, ast.ClassDef)}
     assert set(functions) == {f.name for f in PACK_FUNCTIONS} | SERVICES
-    ufuncs = {name for name, annotation in annotated.items() if annotation == "ufunc"}
-    assert ufuncs == {f.name for f in OPERATIONS}
+    ufuncs = {name for name, annotation in annotated.items() if annotation.startswith("_UFunc")}
+    assert ufuncs == {f.name for f in OPERATIONS} | set(ALIASES)
+    for name in ufuncs:
+        assert annotated[name] == ufunc_annotation(getattr(vm, name)), name
     assert {name for name, annotation in annotated.items() if annotation == "int"} == (
         set(MODE_VALUES) | set(STATUS_CODES))
-    accuracy_members = {n.target.id for n in classes["_Accuracy"].body}
-    assert accuracy_members == ufuncs
-    assert {name for name, annotation in annotated.items() if annotation == "_Accuracy"} == {
-        "la", "ha", "ep"}
+    for accuracy in ("la", "ha", "ep"):
+        assert annotated[accuracy] == f"_{accuracy.upper()}"
+        members = annotations_of(classes[annotated[accuracy]].body)
+        assert set(members) == ufuncs
+        namespace = getattr(vm, accuracy)
+        for name, annotation in members.items():
+            assert annotation == ufunc_annotation(getattr(namespace, name)), (accuracy, name)
     assert set(vm.__all__) == set(functions) | set(annotated)
     for name, value in {**MODE_VALUES, **STATUS_CODES}.items():
         assert getattr(vm, name) == value
@@ -158,11 +179,18 @@ def test_pack_functions_take_their_arguments_as_the_stub_declares(function):
     function computes what its parameters' names mean; a positional-only parameter
     given by keyword, a keyword-only one given by position, a missing or an unknown
     one are refused. help() shows the stub's signature."""
-    declared = functions_of(stub("vm.pyi").body)[function.name].args
+    # Its overloads (a result array given, or made) take the same parameters; in one of
+    # them every keyword is optional.
+    overloads = [n.args for n in stub("vm.pyi").body
+                 if isinstance(n, ast.FunctionDef) and n.name == function.name]
+    declared = overloads[0]
     assert declared.args == [] and declared.vararg is None and declared.kwarg is None
     positional = [a.arg for a in declared.posonlyargs]
     keywords = [a.arg for a in declared.kwonlyargs]
-    assert all(ast.unparse(d) == "None" for d in declared.kw_defaults), "keywords are optional"
+    assert all([a.arg for a in o.posonlyargs] == positional and o.args == [] and
+               [a.arg for a in o.kwonlyargs] == keywords for o in overloads)
+    assert any(all(d is not None and ast.unparse(d) == "None" for d in o.kw_defaults)
+               for o in overloads), "keywords are optional"
     values, expected = PACK_CALLS[function.name]
     assert set(positional + keywords) == set(values()), "the stub's names are the call's"
     call = getattr(vm, function.name)

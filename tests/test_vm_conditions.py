@@ -256,3 +256,32 @@ def test_outputs_overlapping_an_input_partly_are_computed_from_the_input():
             expected = vm.ln(source.copy())
             vm.ln(source, out=target)
         assert target.tobytes() == expected.tobytes()
+
+
+# where=: NumPy hands vm's loop only the selected elements, run by run, so a condition
+# of an element left out is never met; the runs between are computed like any call.
+WHERE_CASES = [("ln", "log", [0.0, -1.0]), ("sqrt", "sqrt", [-1.0]),
+               ("exp", "exp", [1000.0]), ("div", "divide", [np.inf]), ("add", "add", [np.inf])]
+
+
+@pytest.mark.parametrize("vm_name, numpy_name, bad", WHERE_CASES,
+                         ids=[case[0] for case in WHERE_CASES])
+@pytest.mark.parametrize("n", [7, 40, 5000])
+def test_where_reports_the_selected_elements_conditions_only(vm_name, numpy_name, bad, n):
+    rng = np.random.default_rng(n)
+    x = rng.uniform(0.5, 2.0, n)
+    y = rng.uniform(0.5, 2.0, n)
+    places = rng.choice(n, size=min(n, 2 * len(bad)), replace=False)
+    x[places] = np.resize(bad, len(places))
+    if vm_name == "add":
+        y[places] = -np.inf  # inf - inf
+    function, reference = getattr(vm, vm_name), getattr(np, numpy_name)
+    operands = (x, y)[:function.nin]
+    for where in (~np.isin(np.arange(n), places),  # every bad element left out
+                  rng.random(n) < 0.5, np.isin(np.arange(n), places)):
+        out, want = np.full(n, 7.0), np.full(n, 7.0)
+        got_conditions = conditions(lambda: function(*operands, out=out, where=where))
+        assert got_conditions == conditions(lambda: reference(*operands, out=want, where=where))
+        assert np.array_equal(out[~where], want[~where])  # untouched
+        with np.errstate(all="ignore"):
+            assert out[where].tobytes() == function(*operands)[where].tobytes()

@@ -1,6 +1,7 @@
-"""Large strided and broadcast calls, whose copies through buffers are shared out among the
-runtime's threads: the same bits as the contiguous call, in the calling thread's mode,
-with every condition reported on the calling thread and its state left as it was."""
+"""Large calls shared out among the runtime's threads, strided and broadcast ones with
+their copies through buffers: the same bits as the contiguous call on one thread, in the
+calling thread's mode, with every condition reported on the calling thread and its state
+left as it was. Every large call is shared here, whatever sharing would gain."""
 
 import ctypes
 import os
@@ -16,6 +17,13 @@ from threads import on_a_thread_of_its_own
 
 pytestmark = pytest.mark.usefixtures("clean_runtime_state")
 
+
+@pytest.fixture(scope="module", autouse=True)
+def every_large_call_shared():
+    previous = _dispatch.set_sharing("always")
+    yield
+    _dispatch.set_sharing(previous)
+
 N = 4 * 2**15 + 5  # several parts, the last one short
 # The calling thread takes the first part, and the others join as they wake: a call of
 # many parts has some of its later ones computed elsewhere, which ones varying from call
@@ -30,17 +38,37 @@ def spread(a):
 
 
 @SHARED
-def test_strided_and_broadcast_calls_are_shared():
+def test_large_calls_are_shared_in_every_layout():
     before = _dispatch.calls_shared()
-    vm.exp(spread(np.ones(N)))
-    vm.add(np.ones(N), 1.0)
-    assert _dispatch.calls_shared() == before + 2
+    x = np.ones(N)
+    vm.exp(spread(x))
+    vm.add(x, 1.0)
+    vm.exp(x)
+    vm.exp(x, out=x)
+    vm.exp(x[: 2**14 - 1])  # too small to share
+    assert _dispatch.calls_shared() == before + 4
+
+
+def test_the_way_of_sharing_is_checked():
+    with pytest.raises(ValueError, match="'learnt', 'always' or 'never'"):
+        _dispatch.set_sharing("sometimes")
+    with pytest.raises(TypeError):
+        _dispatch.set_sharing(1)
+    assert _dispatch.set_sharing("always") == "always"
 
 
 @pytest.mark.parametrize("function, loop", LAYOUT_CASES)
 def test_shared_calls_give_the_contiguous_bits(function, loop):
     arrays, scalars = operands(function, loop, N)
-    contiguous = results_of(function, *arrays, *scalars)
+    _dispatch.set_sharing("never")
+    try:
+        contiguous = results_of(function, *arrays, *scalars)
+    finally:
+        _dispatch.set_sharing("always")
+    same(results_of(function, *arrays, *scalars), contiguous)
+    if len(contiguous) == 1 and contiguous[0].dtype == arrays[0].dtype:
+        y = arrays[0].copy()
+        same(results_of(function, y, *arrays[1:], *scalars, out=y), contiguous)
     same(results_of(function, *[spread(a) for a in arrays], *scalars), contiguous)
     outs = tuple(np.zeros(2 * N, r.dtype)[::2] for r in contiguous)
     same(results_of(function, *arrays, *scalars, out=outs), contiguous)

@@ -188,6 +188,14 @@ def batches(name: str, letter: str) -> tuple[Batch, ...]:
     return tuple(result)
 
 
+def sample_inputs(name: str, letter: str) -> list[tuple[list, tuple]]:
+    """(inputs, scalars) of each sampled call, as accuracy.sample_inputs gives lib's."""
+    return [(batch.inputs, batch.scalars) for batch in batches(name, letter)]
+
+
+SAMPLED = {(operation.name, letter) for operation in VM_ONLY for letter in LETTERS}
+
+
 def worst_error(ufunc, name: str, letter: str, *orders: float) -> float:
     """The largest error in ulp of a ufunc over an operation's samples in a precision (of
     Jn and Yn, those of the orders given, or of every order)."""

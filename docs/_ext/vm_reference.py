@@ -2,7 +2,9 @@
 
 One page per vm function (``reference/generated/vm/<name>.rst``), the vm index, the
 page of lib's functions, and the fragments the guide includes: the accuracy bounds and
-the bench's table of where the runtime is slower than NumPy. Everything comes from the
+the bench's table of where the runtime is slower than NumPy, and the table of NumPy's
+names of the operations, which README.md carries too (``python docs/_ext/vm_reference.py``
+writes it there; ``--check`` says whether it is up to date). Everything comes from the
 catalogue's public functions (``vm_interface.vm_functions()``, ``operations.OPERATIONS``,
 ``functions.offered_functions()``, ``accuracy_bounds``), from the installed ``vm``
 itself and from ``bench/results/results.json``; attributes that later catalogue
@@ -426,6 +428,83 @@ def accuracy_fragment(catalogue: Catalogue) -> str:
     return "\n".join(lines)
 
 
+# --- NumPy's names ----------------------------------------------------------------------
+
+README = REPOSITORY / "README.md"
+README_START = ("<!-- The table of NumPy's names, written from the catalogue by "
+                "docs/_ext/vm_reference.py: do not edit. -->")
+README_END = "<!-- The end of the table of NumPy's names. -->"
+
+
+def numpy_name_rows(functions) -> list[tuple[list[str], str | None, str | None]]:
+    """For each ufunc: its vm names (its own, then NumPy's where vm binds it), the
+    dotted name of its NumPy or SciPy counterpart, and where the two differ."""
+    rows = []
+    for function in functions:
+        if function.is_pack:
+            continue
+        operation = function.operation
+        theirs = (f"numpy.{operation.numpy_name}" if operation.numpy_name
+                  else operation.scipy_name)
+        rows.append(([f"vm.{name}" for name in (function.name, *function.aliases)], theirs,
+                     operation.numpy_difference))
+    return rows
+
+
+NUMPY_NAMES_HEADER = ["vm", "NumPy or SciPy", "where they differ"]
+
+
+def numpy_names_fragment(catalogue: Catalogue) -> str:
+    rows = [[", ".join(literal(name) for name in names), literal(theirs) if theirs else "none",
+             escape(difference or "")]
+            for names, theirs, difference in numpy_name_rows(catalogue.functions)]
+    return "\n".join(list_table(NUMPY_NAMES_HEADER, rows, "22 24 54"))
+
+
+def markdown(text: str) -> str:
+    """Plain text as a cell of a Markdown table shows it."""
+    for char in "\\*_|<>[]`":
+        text = text.replace(char, "\\" + char)
+    return text
+
+
+def numpy_names_markdown(functions) -> str:
+    lines = [f"| {' | '.join(NUMPY_NAMES_HEADER)} |", "|---|---|---|"]
+    for names, theirs, difference in numpy_name_rows(functions):
+        cells = [", ".join(f"`{name}`" for name in names), f"`{theirs}`" if theirs else "none",
+                 markdown(difference or "")]
+        lines.append(f"| {' | '.join(cells)} |".replace("  |", " |"))
+    return "\n".join(lines)
+
+
+def with_numpy_names(readme: str, functions) -> str:
+    """README.md's text with its table of NumPy's names written anew."""
+    start, end = readme.index(README_START), readme.index(README_END)
+    return (readme[:start] + README_START + "\n\n" + numpy_names_markdown(functions) + "\n\n"
+            + readme[end:])
+
+
+def main(arguments: list[str]) -> int:
+    """Writes the table of NumPy's names into README.md; with --check, only says
+    whether the README's table is the catalogue's (exit status 1 if not)."""
+    from vantrel.mkl._catalogue.vm_interface import vm_functions
+
+    readme = README.read_text()
+    written = with_numpy_names(readme, vm_functions())
+    if arguments == ["--check"]:
+        if written != readme:
+            print(f"{README}: the table of NumPy's names is out of date: run "
+                  "python docs/_ext/vm_reference.py")
+            return 1
+        return 0
+    if arguments:
+        print("usage: python docs/_ext/vm_reference.py [--check]")
+        return 2
+    if written != readme:
+        README.write_text(written)
+    return 0
+
+
 # --- the bench's table ------------------------------------------------------------------
 
 
@@ -483,6 +562,7 @@ def generate(app) -> None:
     write(root / "vm.rst", vm_index(catalogue), written)
     write(root / "lib.rst", lib_page(catalogue), written)
     write(root / "accuracy_bounds.inc", accuracy_fragment(catalogue), written)
+    write(root / "numpy_names.inc", numpy_names_fragment(catalogue), written)
     results = json.loads(BENCH_RESULTS.read_text())
     write(root / "slower_than_numpy.inc", slower_fragment(results), written)
     for stale in root.rglob("*"):
@@ -493,3 +573,9 @@ def generate(app) -> None:
 def setup(app):
     app.connect("builder-inited", generate)
     return {"version": "1", "parallel_read_safe": True, "parallel_write_safe": True}
+
+
+if __name__ == "__main__":
+    import sys
+
+    sys.exit(main(sys.argv[1:]))

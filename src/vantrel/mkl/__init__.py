@@ -42,12 +42,11 @@ class _Unloadable:
     cannot load here, instead of the dynamic linker's bare 'cannot open shared object
     file' or an extension shared with another interpreter."""
 
-    def __init__(self, error: ImportError, modules=("tessivec", "_dispatch")):
+    def __init__(self, error: ImportError):
         self.error = error
-        self.names = {f"{__name__}.{module}" for module in modules}
 
     def find_spec(self, name, path=None, target=None):
-        if name in self.names:
+        if name in (f"{__name__}.tessivec", f"{__name__}._dispatch"):
             raise type(self.error)(str(self.error), name=name)
         return None
 
@@ -59,10 +58,6 @@ if _runtime.in_subinterpreter():
     _sys.meta_path.insert(0, _Unloadable(ImportError(_runtime.SUBINTERPRETER)))
 else:
     try:
-        _missing = _runtime.missing_vm_functions(_runtime.load())
+        _runtime.load()
     except _runtime.RuntimeNotLoadable as _error:
         _sys.meta_path.insert(0, _Unloadable(_error))
-    else:
-        if _missing:  # vm's extension binds them at load time; lib calls none of them
-            _sys.meta_path.insert(0, _Unloadable(_runtime.vm_functions_error(_missing),
-                                                 ("_dispatch",)))

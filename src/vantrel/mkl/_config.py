@@ -49,13 +49,13 @@ def cpu() -> str:
 
 def kernel_libraries() -> list[str]:
     """The runtime's vector math kernel libraries mapped into this process."""
-    return [path.name for path in _runtime.mapped_libraries()
-            if path.name.startswith("libmkl_vml_")]
+    names = (os.path.basename(path) for path in _runtime.mapped_libraries())
+    return [name for name in names if name.startswith("libmkl_vml_")]
 
 
 def threading_layers() -> list[str]:
     """The runtime's threading layers whose library is mapped into this process."""
-    mapped = {path.name for path in _runtime.mapped_libraries()}
+    mapped = {os.path.basename(path) for path in _runtime.mapped_libraries()}
     return [layer for layer, name in _runtime.THREADING_LIBRARIES.items() if name in mapped]
 
 
@@ -125,7 +125,7 @@ def configuration() -> dict[str, Any]:
     directory = _runtime.loaded_directory()
     config["versions"]["runtime"] = ".".join(map(str, found_version)) if found_version else None
     config["runtime"]["version_string"] = _runtime.version_string(runtime)
-    config["runtime"]["path"] = str(directory / _runtime.RUNTIME) if directory else None
+    config["runtime"]["path"] = os.path.join(directory, _runtime.RUNTIME) if directory else None
     # The runtime picks its kernel library, and loads its threading layer, at its first
     # math call.
     x, r = ffi.new("double[]", [0.5] * 64), ffi.new("double[64]")

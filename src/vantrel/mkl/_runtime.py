@@ -12,12 +12,12 @@ one. Where no record has them, the linker's search is the fallback.
 
 from __future__ import annotations
 
-import csv
 import ctypes
 import os
+import posixpath
 import re
 import sys
-from pathlib import Path, PurePosixPath
+from os import path as _path
 
 RUNTIME = "libmkl_rt.so.3"
 OLDEST = (2026, 0)
@@ -88,7 +88,9 @@ def pip_command(requirement_text: str, *options: str) -> str:
                      f"'{requirement_text}'"])
 
 
-def recorded_files(distribution: str, file_name: str) -> tuple[list[Path], list[Path]]:
+# Paths are strings here: pathlib (with urllib and ipaddress behind it) would add a
+# third to the package's import time.
+def recorded_files(distribution: str, file_name: str) -> tuple[list[str], list[str]]:
     """The paths at which installed copies of ``distribution`` record ``file_name``:
     (those that exist, those recorded but missing), in sys.path order."""
     from importlib import metadata  # only where the usual layout did not have it
@@ -96,19 +98,20 @@ def recorded_files(distribution: str, file_name: str) -> tuple[list[Path], list[
     seen = set()
     for dist in metadata.distributions(name=distribution):
         for record in recorded_paths(dist):
-            if PurePosixPath(record).name != file_name:
+            if posixpath.basename(record) != file_name:
                 continue
-            path = Path(os.path.normpath(dist.locate_file(record)))
+            path = _path.normpath(str(dist.locate_file(record)))
             if path in seen:
                 continue
             seen.add(path)
-            (present if path.is_file() else missing).append(path)
+            (present if _path.isfile(path) else missing).append(path)
     return present, missing
 
 
 def recorded_paths(dist) -> list[str]:
     """Every path in the distribution's RECORD, present or not (``dist.files`` leaves
     out the missing ones on Python 3.12 and newer)."""
+    import csv
     record = dist.read_text("RECORD")
     if record is None:
         return [str(path) for path in dist.files or ()]
@@ -125,19 +128,19 @@ def chosen_layer(variable: str, default: str) -> str:
     return value.replace(",", " ").split()[0] if value else default
 
 
-def _preload_threading(layer: str, directory: Path | None) -> None:
+def _preload_threading(layer: str, directory: str | None) -> None:
     need = THREADING_NEEDS.get(layer)
     if need is None:
         return
     file_name, distribution = need
-    beside = directory / file_name if directory is not None else None
-    if beside is not None and beside.is_file():  # the usual layout: one lib directory
+    beside = _path.join(directory, file_name) if directory is not None else None
+    if beside is not None and _path.isfile(beside):  # the usual layout: one lib directory
         present = [beside]
     else:
         present, _ = recorded_files(distribution, file_name)
     for path in present:
         try:
-            _load_global(str(path))
+            _load_global(path)
             return
         except OSError:
             continue
@@ -151,19 +154,20 @@ def _preload_threading(layer: str, directory: Path | None) -> None:
         ) from None
 
 
-def _load_runtime() -> tuple[ctypes.CDLL, Path | None]:
+def _load_runtime() -> tuple[ctypes.CDLL, str | None]:
     """The runtime by its file record, else by the extensions' RUNPATH, else by the
     linker's search; with the directory it came from, where known."""
-    parents = Path(__file__).resolve().parents  # <prefix>/lib/pythonX.Y/site-packages/...
-    if len(parents) > 4 and (parents[4] / RUNTIME).is_file():
+    # <prefix>/lib/pythonX.Y/site-packages/vantrel/mkl/_runtime.py
+    usual = _path.join(_path.dirname(_path.realpath(__file__)), *[_path.pardir] * 4, RUNTIME)
+    if _path.isfile(usual):
         # The usual layout, where the extensions' RUNPATH finds it: no records read.
-        present, missing = [parents[4] / RUNTIME], []
+        present, missing = [_path.normpath(usual)], []
     else:
         present, missing = recorded_files("mkl", RUNTIME)
     failures = []
     for path in present:
         try:
-            _load_global(str(path))
+            _load_global(path)
             break
         except OSError as error:
             failures.append(str(error))
@@ -187,15 +191,15 @@ def _load_runtime() -> tuple[ctypes.CDLL, Path | None]:
     return runtime, loaded_directory()
 
 
-def loaded_directory() -> Path | None:
+def loaded_directory() -> str | None:
     """The directory of the libmkl_rt.so.3 mapped into this process, if any."""
     for path in mapped_libraries():
-        if path.name == RUNTIME:
-            return path.parent
+        if _path.basename(path) == RUNTIME:
+            return _path.dirname(path)
     return None
 
 
-def mapped_libraries() -> list[Path]:
+def mapped_libraries() -> list[str]:
     """The files of the shared libraries mapped into this process, in load order."""
     seen: dict[str, None] = {}
     try:
@@ -206,7 +210,7 @@ def mapped_libraries() -> list[Path]:
                     seen.setdefault(fields[5].strip(), None)
     except OSError:
         return []
-    return [Path(name) for name in seen]
+    return list(seen)
 
 
 def version_string(runtime: ctypes.CDLL) -> str:
@@ -218,6 +222,25 @@ def version_string(runtime: ctypes.CDLL) -> str:
 def version(runtime: ctypes.CDLL) -> tuple[int, int] | None:
     found = re.search(r"Version (\d+)\.(\d+)", version_string(runtime))
     return (int(found.group(1)), int(found.group(2))) if found else None
+
+
+def wheel_version(directory: str | None, site: str | None = None) -> tuple[int, int] | None:
+    """The version of the mkl wheel whose library was loaded, where it was loaded from the
+    environment this package is installed into: read from the name of the wheel's
+    metadata directory beside this package. Asking the runtime loads its core and layer
+    libraries, half of the package's import time, which its first call loads anyway."""
+    if site is None:
+        site = _path.dirname(_path.dirname(_path.dirname(_path.realpath(__file__))))
+    prefix_lib = _path.realpath(_path.join(site, _path.pardir, _path.pardir))
+    if directory is None or _path.realpath(directory) != prefix_lib:
+        return None
+    try:
+        names = os.listdir(site)
+    except OSError:
+        return None
+    found = [re.fullmatch(r"mkl-(\d+)\.(\d+)(\.[^-]*)?\.dist-info", name) for name in names]
+    versions = {(int(m.group(1)), int(m.group(2))) for m in found if m}
+    return versions.pop() if len(versions) == 1 else None
 
 
 def processor() -> dict[str, str]:
@@ -260,17 +283,17 @@ def needed_libraries() -> list[tuple[str, str]]:
     return [(name, why) for name, why in wanted if name]
 
 
-def _check(runtime: ctypes.CDLL, directory: Path | None) -> None:
-    where = f" at {directory / RUNTIME}" if directory else ""
+def _check(runtime: ctypes.CDLL, directory: str | None) -> None:
+    where = f" at {_path.join(directory, RUNTIME)}" if directory else ""
     if directory is not None:
         # The runtime opens these by itself at its first call, this check's version
         # query included, and ends the process with status 2 when one is missing.
         for name, why in needed_libraries():
-            if not (directory / name).is_file():
+            if not _path.isfile(_path.join(directory, name)):
                 raise RuntimeNotLoadable(
                     f"Intel's runtime{where} lacks {name}, which {why}. Install a complete "
                     f"runtime with: {pip_command(requirement('mkl'), '--force-reinstall')}")
-    found = version(runtime)
+    found = wheel_version(directory) or version(runtime)
     if found is None or found < OLDEST:
         shown = f"{found[0]}.{found[1]}" if found else "of unknown version"
         raise RuntimeNotLoadable(
@@ -281,25 +304,32 @@ def _check(runtime: ctypes.CDLL, directory: Path | None) -> None:
 
 def missing_vm_functions(runtime: ctypes.CDLL) -> list[str]:
     """The runtime functions that vm calls and lib does not offer which this runtime
-    lacks. A runtime of the oldest version admitted has them all; a build of the runtime
-    without them would fail vm's extension at load time with the linker's bare
-    'undefined symbol', and lib, which calls none of them, loads all the same."""
-    try:
-        from ._catalogue.functions import vm_only_functions
-    except ImportError:  # the catalogue needs cffi, without which the extensions say so
-        return []
+    lacks. A runtime of the oldest version admitted has them all."""
+    from ._catalogue.functions import vm_only_functions
     return [f.runtime_symbol for f in vm_only_functions()
             if not hasattr(runtime, f.runtime_symbol)]
 
 
-def vm_functions_error(missing: list[str]) -> RuntimeNotLoadable:
+def vm_load_error(error: ImportError) -> ImportError:
+    """Why vm's extension did not load: a runtime without functions it binds when it
+    loads (lib, which calls none of them, loads all the same) fails it with the linker's
+    bare 'undefined symbol', which this names with the pip command; any other error is
+    its own. Read only when the extension fails, so that vm's import reads no
+    catalogue."""
+    try:
+        missing = missing_vm_functions(ctypes.CDLL(RUNTIME))
+    except (ImportError, OSError):  # no catalogue (no cffi) or no runtime: said elsewhere
+        return error
+    if not missing:
+        return error
     location = loaded_directory()
-    where = f" at {location / RUNTIME}" if location else ""
+    where = f" at {_path.join(location, RUNTIME)}" if location else ""
+    shown = ", ".join(missing[:6]) + (", ..." if len(missing) > 6 else "")
     return RuntimeNotLoadable(
         f"Intel's runtime {RUNTIME}{where} lacks {len(missing)} of the functions "
-        f"vantrel.mkl.vm calls ({', '.join(missing[:6])}{', ...' if len(missing) > 6 else ''}); "
-        f"vantrel.mkl.tessivec does not need them. Install a complete runtime with: "
-        f"{pip_command(requirement('mkl'), '--force-reinstall')}")
+        f"vantrel.mkl.vm calls ({shown}); vantrel.mkl.tessivec does not need them. "
+        f"Install a complete runtime with: "
+        f"{pip_command(requirement('mkl'), '--force-reinstall')}", name=error.name)
 
 
 def interface_flavour() -> str:

@@ -1,7 +1,9 @@
 """NumPy ufuncs for every elementwise vector math operation of the runtime.
 
 ``vm.exp``, ``vm.add``, ``vm.powx``, ``vm.sincos``: one ``numpy.ufunc`` per base name, in
-lower case, with one loop per precision calling the runtime's function of that
+lower case, also bound to NumPy's name of the operation where NumPy has a function of
+the same meaning and vm no function of that name (``vm.log is vm.ln``, ``vm.power is
+vm.pow``), with one loop per precision calling the runtime's function of that
 precision (float32 ``s``, float64 ``d``, complex64 ``c``, complex128 ``z``). NumPy does
 the rest as for its own ufuncs: dtypes, broadcasting, ``out=``, ``where=``, casting,
 ``reduce``/``accumulate``/``outer``/``at``, ``__array_ufunc__`` (dask, xarray, pandas,
@@ -18,11 +20,18 @@ import sys
 from importlib import import_module
 from types import ModuleType, SimpleNamespace
 
-from . import _dispatch
+try:
+    from . import _dispatch
+except ImportError as _error:
+    from ._runtime import vm_load_error
+
+    raise vm_load_error(_error) from None
 from ._catalogue.mode_values import ACCURACIES as _ACCURACIES
 from ._vm_modes import *  # noqa: F403 (the named mode values, get_mode, set_mode, mode)
 from ._vm_modes import __all__ as _mode_names
 
+# Each dict holds NumPy's names of the operations too (log beside ln), bound to the same
+# ufunc, which keeps vm's name (vm.log.__name__ == "ln") for pickle to find it by.
 _OPERATIONS = _dispatch.ufuncs(None, __name__)
 globals().update(_OPERATIONS)
 # Gather and scatter: functions of their own, not ufuncs.
