@@ -2,28 +2,34 @@
 // infinity, a subnormal or a zero is what every condition leaves), or all finite.
 #pragma once
 
-#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "dispatch/numpy_api.hpp"
 #include "dispatch/run_shape.hpp"
 
 namespace tessivec::dispatch {
 
-// Whether `count` reals are all normal numbers (or all finite ones).
+// Whether `count` reals are all normal numbers (or all finite ones), read off the
+// exponent field in each real's high 32 bits: none of its bits set is a zero or a
+// subnormal, all of them an infinity or a NaN. Compared as 32-bit words, which SSE2's
+// vector compares take, the loop becomes vector code; std::isnormal's does not, and
+// took a nanosecond an element of a short call.
 template <class Real>
 bool all_values(const void* data, npy_intp count, bool normal) {
-    const auto* values = static_cast<const Real*>(data);
-    bool all = true;
-    if (normal) {
-        for (npy_intp i = 0; i < count; ++i) {
-            all &= std::isnormal(values[i]);
-        }
-    } else {
-        for (npy_intp i = 0; i < count; ++i) {
-            all &= std::isfinite(values[i]);
-        }
+    static_assert(sizeof(Real) == 4 || sizeof(Real) == 8);
+    constexpr std::uint32_t exponent = sizeof(Real) == 4 ? 0x7f800000u : 0x7ff00000u;
+    constexpr std::size_t words = sizeof(Real) / 4;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::uint32_t some_zero = 0, some_full = 0;
+    for (npy_intp i = 0; i < count; ++i) {
+        std::uint32_t high;  // little-endian: the last word of the real
+        std::memcpy(&high, bytes + (i * words + words - 1) * 4, sizeof high);
+        some_zero |= (high & exponent) == 0;
+        some_full |= (high & exponent) == exponent;
     }
-    return all;
+    return some_full == 0 && (!normal || some_zero == 0);
 }
 
 // Whether every output of a run holds normal numbers only (or finite ones only).
