@@ -191,6 +191,7 @@ class VmBench:
             set_runtime_threads(previous)
         return {"one_element": single, "large_count": large_count, "large": many,
                 "strided_count": strided_count, "strided": strided, "cores": cores,
-                "sweep": sweep, "in_place": in_place, "scalar": scalar, "pack": pack, "underflow": underflow,
+                "sweep": sweep, "in_place": in_place, "scalar": scalar, "pack": pack,
+                "underflow": underflow,
                 "reduce_count": reduce_count, "reduce": reduction, "arithmetic": arithmetic,
                 "where": where}

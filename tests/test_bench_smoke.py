@@ -34,7 +34,8 @@ def test_every_section_measures_every_contender(quick_run):
     assert all({"module", "native loop", "NumPy/SciPy"} <= set(row["timings"])
                for row in results["throughput"])
     assert len(results["import"]) == 10 and results["threads"] and results["scratch"]
-    assert {"one_element", "large", "strided", "sweep", "in_place", "scalar", "pack", "underflow"} <= set(results["vm"])
+    assert {"one_element", "large", "strided", "sweep", "in_place", "scalar", "pack",
+            "underflow"} <= set(results["vm"])
     timings = [t for row in results["per_call"] + results["throughput"] + results["threads"]
                for t in row["timings"].values()]
     assert all(t["median_s"] > 0 for t in timings)

@@ -11,6 +11,7 @@ import shutil
 import subprocess
 import sys
 import sysconfig
+from importlib import metadata
 from pathlib import Path
 
 import numpy as np
@@ -113,6 +114,9 @@ def test_an_editable_install_keeps_the_stubs_for_mypy(tmp_path):
     pytest.importorskip("scikit_build_core")
     if not (SOURCE_TREE / "pyproject.toml").is_file() or shutil.which("cmake") is None:
         pytest.skip("needs the source tree and CMake")
+    pip = tuple(int(part) for part in metadata.version("pip").split(".")[:2])
+    if pip < (23, 1):
+        pytest.skip("needs pip 23.1 or newer, for --python and -C")
     source = tmp_path / "source"
     shutil.copytree(SOURCE_TREE, source, ignore=shutil.ignore_patterns(
         ".git", "build", ".venv*", "_build", "generated", "dist", "wheelhouse",
