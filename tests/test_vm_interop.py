@@ -105,6 +105,26 @@ def test_every_ufunc_pickles_by_reference(protocol):
         assert pickle.loads(pickle.dumps(getattr(vm, name), protocol=protocol)) is getattr(vm, name)
 
 
+def test_pickling_vm_reaches_no_other_module():
+    # vm and its accuracies pickle through a reducer of the module type (they stay
+    # plain modules, whose attributes Python's caches serve); other modules are refused
+    # as before, subclasses of the module type left to their own ways.
+    import json
+    import types
+
+    assert type(vm) is type(vm.la) is types.ModuleType
+    for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
+        assert pickle.loads(pickle.dumps([vm, vm.ep], protocol=protocol)) == [vm, vm.ep]
+        with pytest.raises(TypeError, match="cannot pickle 'module' object"):
+            pickle.dumps(json, protocol=protocol)
+
+    class Reducible(types.ModuleType):
+        def __reduce__(self):
+            return str, ("its own way",)
+
+    assert pickle.loads(pickle.dumps(Reducible("here"))) == "its own way"
+
+
 def _exp_in_worker(values):
     return vm.ep.exp(values)
 

@@ -16,9 +16,10 @@ the same ufuncs in one accuracy each. Gather and scatter (``packi``, ``packv``, 
 
 from __future__ import annotations
 
+import copyreg
 import sys
 from importlib import import_module
-from types import ModuleType, SimpleNamespace
+from types import ModuleType
 
 try:
     from . import _dispatch
@@ -38,31 +39,39 @@ globals().update(_OPERATIONS)
 globals().update({name: getattr(_dispatch, name) for name in _dispatch.gather_scatter})
 
 
-class _Accuracy(SimpleNamespace):
-    """vm's ufuncs in one of the runtime's accuracies, whatever the thread's mode."""
-
-    def __init__(self, name: str):
-        super().__init__(**_dispatch.ufuncs(name, __name__))
-        self.__name = name
-
-    def __reduce__(self) -> str:
-        return self.__name  # by reference, as vm.la
+def _accuracy(name: str) -> ModuleType:
+    """vm's ufuncs in one of the runtime's accuracies, whatever the thread's mode: a plain
+    module object, whose attributes Python's caches serve as fast as vm's own."""
+    namespace = ModuleType(f"{__name__}.{name}", f"vm's ufuncs in the accuracy "
+                           f"{name.upper()}, whatever the thread's mode.")
+    vars(namespace).update(_dispatch.ufuncs(name, __name__))
+    namespace.__module__ = __name__  # where pickle finds it, as vm.la
+    return namespace
 
 
 # vm.la, vm.ha and vm.ep: one namespace per accuracy the runtime defines.
 _ACCURACY_NAMES = [name.lower() for name in _ACCURACIES]
-globals().update({name: _Accuracy(name) for name in _ACCURACY_NAMES})
+globals().update({name: _accuracy(name) for name in _ACCURACY_NAMES})
 
 
-class _Module(ModuleType):
-    """vm pickles by reference, imported again where it is unpickled: pickle reaches a
-    two-output ufunc, named as its package reaches it (``vm.modf``), through it."""
+def _reduce_module(module: ModuleType, _previous=copyreg.dispatch_table.get(ModuleType)):
+    """vm and its accuracies pickle by reference (vm imported again where they are
+    unpickled): pickle reaches a two-output ufunc, named as its package reaches it
+    (``vm.modf``, ``la.modf``), through them. Any other module pickles as it did. A
+    reducer for the module type rather than a module subclass: Python's attribute
+    caches serve ``vm.exp`` only on a plain module."""
+    this = sys.modules.get(__name__)
+    if module is this:
+        return import_module, (__name__,)
+    for name in _ACCURACY_NAMES:
+        if module is getattr(this, name, None):
+            return name
+    if _previous is not None:
+        return _previous(module)
+    raise TypeError(f"cannot pickle {type(module).__name__!r} object")
 
-    def __reduce__(self):
-        return import_module, (self.__name__,)
 
-
-sys.modules[__name__].__class__ = _Module
+copyreg.pickle(ModuleType, _reduce_module)
 
 __all__ = sorted([*_OPERATIONS, *_dispatch.gather_scatter]) + [*_ACCURACY_NAMES, *_mode_names]
 
