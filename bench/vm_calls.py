@@ -6,9 +6,10 @@
   that what vm costs above it is what its loop does besides computing;
 - vm.exp with a 50 % random where= mask against numpy.exp with the same mask;
 - vm.exp on 10^5 elements into a preallocated out against lib.vdExp on the same arrays;
-- vm.exp on a strided view of 10^6 elements against the same count contiguous, with the
-  runtime's threads in use (the bounded buffer of strided operands must not keep them
-  idle);
+- vm.exp on a strided view of 10^6 elements against its floor, the view copied into a
+  contiguous array and computed from there, and against the same count contiguous, with
+  the runtime's threads in use (the bounded buffer of strided operands must not keep
+  them idle);
 - vm.exp, add, sin and pow with the runtime's threads in use against the same call on
   one runtime thread, from 10 to 10^7 elements (vm shares a call where its loop has
   found sharing faster);
@@ -16,8 +17,8 @@
   runtime's threads;
 - vm.add with a scalar against vm.add of two arrays (and NumPy's same pair);
 - vm.packv on 100 elements against x[idx];
-- vm.exp on float32 with 40 % underflowing results against numpy.exp (the runtime's
-  condition handling on vm's default path);
+- vm.exp on float32 with 40 % underflowing results against its floor, the runtime's own
+  path without any condition handling (HA | NOERR), and against numpy.exp;
 - vm.add.reduce on 10^6 float64 elements against numpy.add.reduce (both sum pairwise);
 - vm.add on 10^5 float64 elements into a preallocated out against numpy.add (vm finds
   the conditions of the runtime's plain arithmetic itself).
@@ -42,6 +43,7 @@ VM_LARGE_OUT = "vm.exp(x, out=r)"
 LIB_LARGE = "lib.vdExp(n, x, r), arrays wrapped once"
 STRIDED = "vm.exp(x[::2], out=r)"
 CONTIGUOUS = "vm.exp(c, out=r), c contiguous"
+STRIDED_FLOOR = "np.copyto(c, x[::2]); vm.exp(c, out=r)"
 THREADS = "the runtime's threads"
 ONE_THREAD = "one runtime thread"
 SWEPT = {"exp": "vm.exp(x, out=r)", "add": "vm.add(x, y, out=r)", "sin": "vm.sin(x, out=r)",
@@ -164,9 +166,10 @@ class VmBench:
         previous = set_runtime_threads(cores)
         try:
             wide = rng.uniform(-1.0, 1.0, 2 * strided_count)
-            layout = {"vm": vm, "x": wide, "c": np.ascontiguousarray(wide[::2]),
+            layout = {"vm": vm, "np": np, "x": wide, "c": np.ascontiguousarray(wide[::2]),
                       "r": np.empty(strided_count)}
             strided = self._timed({STRIDED: (layout, "vm.exp(x[::2], out=r)"),
+                                   STRIDED_FLOOR: (layout, STRIDED_FLOOR),
                                    CONTIGUOUS: (layout, "vm.exp(c, out=r)")},
                                   batch_seconds, rounds, wall=True)
             sweep = []
