@@ -5,6 +5,8 @@ that process-based schedulers can run them."""
 
 import multiprocessing
 import pickle
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -123,6 +125,27 @@ def test_pickling_vm_reaches_no_other_module():
             return str, ("its own way",)
 
     assert pickle.loads(pickle.dumps(Reducible("here"))) == "its own way"
+
+
+def test_an_accuracy_reached_first_by_several_threads_is_one_namespace():
+    # vm.la, vm.ha and vm.ep are made when first reached: threads racing to them must
+    # get the same ufuncs, or pickling one thread's would unpickle to another's.
+    script = """
+import sys, threading
+import vantrel.mkl.vm as vm
+assert not {"la", "ha", "ep"} & set(vars(vm)), "made at import"
+barrier, seen = threading.Barrier(8), []
+def reach():
+    barrier.wait()
+    seen.append((vm.la.exp, vm.ep.sincos))
+threads = [threading.Thread(target=reach) for _ in range(8)]
+for thread in threads:
+    thread.start()
+for thread in threads:
+    thread.join()
+assert len(set(seen)) == 1 and seen[0] == (vm.la.exp, vm.ep.sincos), seen
+"""
+    subprocess.run([sys.executable, "-c", script], check=True, timeout=120)
 
 
 def _exp_in_worker(values):

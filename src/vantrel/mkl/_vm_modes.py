@@ -4,10 +4,11 @@ from __future__ import annotations
 
 import operator
 from contextlib import contextmanager
+from functools import cache
+from importlib import import_module
 from typing import Iterator
 
 from ._catalogue.mode_values import DEFINED_BITS, FTZDAZ_SETTINGS, MODE_VALUES, STATUS_CODES
-from .tessivec import lib
 
 globals().update(MODE_VALUES, **STATUS_CODES)
 __all__ = [*MODE_VALUES, *STATUS_CODES, "get_mode", "set_mode", "mode"]
@@ -17,6 +18,13 @@ _FTZDAZ_MASK = MODE_VALUES["FTZDAZ_MASK"]
 _FTZDAZ_CURRENT = MODE_VALUES["FTZDAZ_CURRENT"]
 _FTZDAZ_OFF = MODE_VALUES["FTZDAZ_OFF"]
 _FTZDAZ_SETTINGS = set(FTZDAZ_SETTINGS.values())
+
+
+@cache
+def _lib():
+    """lib, imported when the mode is first read or set: vm's ufuncs do without it, and
+    building its 1044 functions costs a sixth of vm's import."""
+    return import_module(".tessivec", __package__).lib
 
 
 def _checked(value) -> int:
@@ -36,7 +44,7 @@ def _checked(value) -> int:
 
 def get_mode() -> int:
     """The runtime's mode for the calling thread."""
-    return lib.vmlGetMode()
+    return _lib().vmlGetMode()
 
 
 def set_mode(value: int) -> int:
@@ -48,10 +56,11 @@ def set_mode(value: int) -> int:
     through ``numpy.errstate``). Values the runtime does not define, and trap flags,
     are refused with ValueError.
     """
-    return lib.vmlSetMode(_checked(value))
+    return _lib().vmlSetMode(_checked(value))
 
 
 def _restore(previous: int) -> None:
+    lib = _lib()
     lib.vmlSetMode(previous)
     # FTZDAZ_CURRENT is 0, which the runtime reads as "keep": a block that switched
     # FTZDAZ on would leave it on. FTZDAZ_OFF computes as CURRENT does on a processor

@@ -16,6 +16,7 @@ the same ufuncs in one accuracy each. Gather and scatter (``packi``, ``packv``, 
 
 from __future__ import annotations
 
+import _thread
 import copyreg
 import sys
 from importlib import import_module
@@ -49,9 +50,19 @@ def _accuracy(name: str) -> ModuleType:
     return namespace
 
 
-# vm.la, vm.ha and vm.ep: one namespace per accuracy the runtime defines.
+# vm.la, vm.ha and vm.ep: one namespace per accuracy the runtime defines, made when first
+# reached (their ufuncs cost a sixth of vm's import), once, whichever thread reaches it.
 _ACCURACY_NAMES = [name.lower() for name in _ACCURACIES]
-globals().update({name: _accuracy(name) for name in _ACCURACY_NAMES})
+_accuracies_made = _thread.allocate_lock()
+
+
+def __getattr__(name: str) -> ModuleType:
+    if name not in _ACCURACY_NAMES:
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    with _accuracies_made:
+        if name not in globals():
+            globals()[name] = _accuracy(name)
+    return globals()[name]
 
 
 def _reduce_module(module: ModuleType, _previous=copyreg.dispatch_table.get(ModuleType)):
@@ -64,7 +75,7 @@ def _reduce_module(module: ModuleType, _previous=copyreg.dispatch_table.get(Modu
     if module is this:
         return import_module, (__name__,)
     for name in _ACCURACY_NAMES:
-        if module is getattr(this, name, None):
+        if module is vars(this).get(name):
             return name
     if _previous is not None:
         return _previous(module)
