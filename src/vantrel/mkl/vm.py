@@ -16,7 +16,6 @@ the same ufuncs in one accuracy each. Gather and scatter (``packi``, ``packv``, 
 
 from __future__ import annotations
 
-import _thread
 import copyreg
 import sys
 from importlib import import_module
@@ -50,19 +49,11 @@ def _accuracy(name: str) -> ModuleType:
     return namespace
 
 
-# vm.la, vm.ha and vm.ep: one namespace per accuracy the runtime defines, made when first
-# reached (their ufuncs cost a sixth of vm's import), once, whichever thread reaches it.
+# vm.la, vm.ha and vm.ep: one namespace per accuracy the runtime defines. Made at import:
+# a module __getattr__ that made them when first reached would keep Python's attribute
+# caches from serving vm.exp.
 _ACCURACY_NAMES = [name.lower() for name in _ACCURACIES]
-_accuracies_made = _thread.allocate_lock()
-
-
-def __getattr__(name: str) -> ModuleType:
-    if name not in _ACCURACY_NAMES:
-        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
-    with _accuracies_made:
-        if name not in globals():
-            globals()[name] = _accuracy(name)
-    return globals()[name]
+globals().update({name: _accuracy(name) for name in _ACCURACY_NAMES})
 
 
 def _reduce_module(module: ModuleType, _previous=copyreg.dispatch_table.get(ModuleType)):
