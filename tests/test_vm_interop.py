@@ -3,8 +3,10 @@ pandas aligns, xarray keeps coordinates and attributes, masked arrays keep their
 subclasses come back as NumPy returns them, and every ufunc pickles by reference, so
 that process-based schedulers can run them."""
 
+import json
 import multiprocessing
 import pickle
+import types
 
 import numpy as np
 import pytest
@@ -109,9 +111,6 @@ def test_pickling_vm_reaches_no_other_module():
     # vm and its accuracies pickle through a reducer of the module type: they stay plain
     # modules, whose attributes Python's caches serve (a module subclass cost 50 ns per
     # vm.exp(x)). Other modules are refused as before, subclasses left to their own ways.
-    import json
-    import types
-
     # A module __getattr__ keeps them from the caches too.
     assert type(vm) is type(vm.la) is types.ModuleType and "__getattr__" not in vars(vm)
     for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
